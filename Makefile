@@ -1,0 +1,31 @@
+# A thin front end over the CMake presets.
+#   make demo        build, compile the example configuration, print it
+#   make check       build and run every test (release build)
+#   make check-asan  every test again under AddressSanitizer and UBSan
+#   make build       just build (release)
+
+BUILD_TOOLS = cmake:cmake ninja:ninja-build g++:g++ bison:bison \
+              /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake:libgtest-dev
+
+.PHONY: demo check check-asan build tools
+
+tools:
+	@tools/ensure_tools.sh $(BUILD_TOOLS)
+
+build/%/build.ninja: CMakeLists.txt CMakePresets.json | tools
+	cmake --preset $* >/dev/null
+
+build: tools build/release/build.ninja
+	cmake --build --preset release
+
+demo: build
+	build/release/tests/sample_db > build/release/sample.cdb
+	build/release/dumper/pellow < build/release/sample.cdb
+
+check: tools build/release/build.ninja
+	cmake --build --preset release
+	ctest --preset release -j2
+
+check-asan: tools build/asan/build.ninja
+	cmake --build --preset asan
+	ctest --preset asan -j2

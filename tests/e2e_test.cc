@@ -1,0 +1,153 @@
+// End-to-end cases of both programs, one case file each under cases/:
+// cases/pellow/ run the dumper on a described database, cases/corvane_make/
+// run the compiler on a configuration and dump what it installed.
+//
+// Sections of a case (see support/case_file.h for the file syntax):
+//   db        pellow: the database on standard input (support/db_spec.h)
+//   config    corvane_make: written to the file "config"
+//   args      the arguments, words over any number of lines; for the
+//             compiler "data.cdb data.tmp config" when absent
+//   argv0     argument zero (default: the program's name)
+//   stdin     standard input (instead of db)
+//   env       NAME=VALUE lines
+//   options   words: stdin-pipe (standard input through a pipe), stdout-full
+//             (standard output on /dev/full), stdin-dir (standard input is a
+//             directory)
+//   stdout, stderr, status   what the run must give (default: empty, 0)
+//   dump      corvane_make: pellow's output on the installed database
+// A compiler run starts with "data.cdb" holding an old database; a run that
+// fails must leave it untouched.
+#include "tests/support/case_file.h"
+#include "tests/support/db_spec.h"
+#include "tests/support/run_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+const std::string old_database = "the previous database\n";
+
+bool has_option(const case_file &c, const std::string &option)
+{
+    auto it = c.sections.find("options");
+    if (it == c.sections.end())
+        return false;
+    std::string error;
+    for (const std::string &line : body_lines(it->second)) {
+        std::vector<std::string> words = split_words(line, &error);
+        if (std::find(words.begin(), words.end(), option) != words.end())
+            return true;
+    }
+    return false;
+}
+
+std::string section(const case_file &c, const std::string &name, const std::string &fallback = "")
+{
+    auto it = c.sections.find(name);
+    return it == c.sections.end() ? fallback : it->second;
+}
+
+std::vector<std::string> words_of(const std::string &body, std::string *error)
+{
+    std::vector<std::string> words;
+    for (const std::string &line : body_lines(body))
+        for (std::string &w : split_words(line, error))
+            words.push_back(w);
+    return words;
+}
+
+std::string program_of(const case_file &c)
+{
+    return std::filesystem::path(c.path).parent_path().filename().string();
+}
+
+std::string program_path(const std::string &program)
+{
+    if (program == "pellow")
+        return PELLOW_PATH;
+#ifdef CORVANE_MAKE_PATH
+    if (program == "corvane_make")
+        return CORVANE_MAKE_PATH;
+#endif
+    return "";
+}
+
+class E2E : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(E2E, Case)
+{
+    case_file c = read_case_file(GetParam());
+    ASSERT_EQ(c.error, "") << c.path;
+    std::string program = program_of(c);
+    bool compiler = program == "corvane_make";
+    std::string path = program_path(program);
+    ASSERT_NE(path, "") << "no program " << program << " for " << c.path;
+
+    std::string dir = make_temp_dir();
+    process_spec spec;
+    spec.path = path;
+    spec.dir = dir;
+    std::string error;
+    spec.argv.push_back(c.sections.count("argv0") ? body_lines(section(c, "argv0")).at(0) : program);
+    std::string default_args = compiler ? "data.cdb data.tmp config" : "";
+    for (const std::string &w : words_of(section(c, "args", default_args), &error))
+        spec.argv.push_back(w);
+    for (const std::string &line : body_lines(section(c, "env")))
+        spec.env.push_back(line);
+    spec.stdin_data = section(c, "stdin");
+    if (c.sections.count("db"))
+        spec.stdin_data = build_db_spec(section(c, "db"), &error);
+    ASSERT_EQ(error, "") << c.path;
+    spec.stdin_pipe = has_option(c, "stdin-pipe");
+    if (has_option(c, "stdin-dir"))
+        spec.stdin_path = dir;
+    if (has_option(c, "stdout-full"))
+        spec.stdout_path = "/dev/full";
+    if (compiler) {
+        if (c.sections.count("config"))
+            write_file(dir + "/config", section(c, "config"));
+        write_file(dir + "/data.cdb", old_database);
+    }
+
+    process_result r = run_process(spec);
+    EXPECT_EQ(r.signal, 0) << c.path << ": ended by a signal";
+    EXPECT_EQ(r.err, section(c, "stderr")) << c.path;
+    EXPECT_EQ(r.out, section(c, "stdout")) << c.path;
+    int status = std::stoi(section(c, "status", "0"));
+    EXPECT_EQ(r.status, status) << c.path;
+
+    if (compiler) {
+        bool ok = false;
+        std::string installed = read_file(dir + "/data.cdb", &ok);
+        if (status != 0 || !c.sections.count("dump")) {
+            EXPECT_EQ(installed, old_database) << c.path << ": data.cdb changed";
+        } else {
+            process_spec dump;
+            dump.path = PELLOW_PATH;
+            dump.argv = {"pellow"};
+            dump.stdin_data = installed;
+            process_result d = run_process(dump);
+            EXPECT_EQ(d.status, 0) << c.path << ": pellow on the installed database: " << d.err;
+            EXPECT_EQ(d.out, section(c, "dump")) << c.path;
+        }
+    }
+    remove_tree(dir);
+}
+
+std::string case_name(const ::testing::TestParamInfo<std::string> &info)
+{
+    std::filesystem::path p(info.param);
+    std::string name = p.parent_path().filename().string() + "_" + p.stem().string();
+    for (char &ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, E2E, ::testing::ValuesIn(list_case_files(CASES_DIR)), case_name);
+
+} // namespace
