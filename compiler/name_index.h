@@ -1,0 +1,27 @@
+// name_index: a hash index from names to the records that carry them, for
+// the tables' duplicate checks and lookups. Open addressing, grown by
+// doubling; records are never removed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct name_index_slot {
+    const char *name;    // the record's own name (not copied); null: empty slot
+    uint32_t length;
+    uint32_t hash;
+    void *record;
+};
+
+struct name_index {
+    name_index_slot *slots;   // null until the first insertion
+    uint32_t capacity;        // a power of two
+    uint32_t count;
+};
+
+// The record stored under the name of length bytes, or null.
+void *name_index_find(const name_index *index, const char *name, size_t length);
+
+// Stores record under name (which must stay alive and unchanged); the name
+// must not be in the index yet. Returns 0 when memory runs out.
+int name_index_add(name_index *index, const char *name, size_t length, void *record);

@@ -1,0 +1,23 @@
+// The compiler's process-wide state and its fatal report with a line number.
+#pragma once
+
+#include "lib/die.h"
+#include "lib/iobuf.h"
+#include "lib/zostr.h"
+
+#include <cstdint>
+
+// The configuration line counter: 0 until parsing starts, then advanced by
+// the lexer. Every die_at_line report prints it.
+extern int32_t config_line;
+
+// The output writer on the temporary database file.
+extern iobuf db_out;
+
+// Writes the program name, ": ", msg; then ": " and detail when detail is not
+// null; then " at line " and the line counter; then ": " and strerror(err)
+// when err is not 0; a newline; and ends the process with status 1.
+[[noreturn]] void die_at_line(int err, const char *msg, const char *detail);
+
+// As die_at_line, reporting the given line instead of the counter.
+[[noreturn]] void die_at(int32_t line, int err, const char *msg, const char *detail);
