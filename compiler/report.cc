@@ -1,0 +1,42 @@
+// The compiler's process-wide state and its fatal report with a line number.
+#include "compiler/report.h"
+
+#include "lib/fmt.h"
+
+#include <cstring>
+
+int32_t config_line;
+iobuf db_out;
+
+void die_at(int32_t line, int err, const char *msg, const char *detail)
+{
+    char number[fmt_ulong_size + 1];
+    char *digits = number;
+    uint64_t magnitude = static_cast<uint64_t>(line);
+    if (line < 0) {
+        *digits++ = '-';
+        magnitude = static_cast<uint64_t>(-static_cast<int64_t>(line));
+    }
+    fmt_ulong(digits, magnitude, 10);
+
+    iobuf_puts(&die_writer, die_program_name);
+    iobuf_puts(&die_writer, ": ");
+    iobuf_puts(&die_writer, msg);
+    if (detail) {
+        iobuf_puts(&die_writer, ": ");
+        iobuf_puts(&die_writer, detail);
+    }
+    iobuf_puts(&die_writer, " at line ");
+    iobuf_puts(&die_writer, number);
+    if (err) {
+        iobuf_puts(&die_writer, ": ");
+        iobuf_puts(&die_writer, strerror(err));
+    }
+    iobuf_puts(&die_writer, "\n");
+    die_finish();
+}
+
+void die_at_line(int err, const char *msg, const char *detail)
+{
+    die_at(config_line, err, msg, detail);
+}
