@@ -16,6 +16,7 @@
 // with "reusing zostr\n".
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 struct zostr {
@@ -28,6 +29,21 @@ struct zostr_track_entry {
     zostr *record;
     zostr_track_entry *next;
 };
+
+// The largest block size of the ladder; no allocation can meet it, so a
+// request that maps to it fails as memory exhausted.
+constexpr uint64_t zostr_top_size = UINT64_MAX - 15;
+
+// The smallest ladder size not below request (16 for 0 to 16, 48 for 17 to
+// 48, ...); every request above 2^63 - 16 maps to the top size.
+constexpr uint64_t zostr_ladder_size(uint64_t request)
+{
+    if (request <= 16)
+        return 16;
+    if (request > (uint64_t{1} << 63) - 16)
+        return zostr_top_size;
+    return std::bit_ceil(request + 16) - 16;
+}
 
 extern int zostr_tracking;                        // 1 at start; 0 for good once a list entry could not be had
 extern zostr_track_entry *zostr_track_list;       // newest first
