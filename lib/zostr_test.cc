@@ -104,7 +104,7 @@ TEST(ZostrGrowth, EnlargementAddsToTheWholeBlock)
     EXPECT_EQ(content(more.s), "abc");
 }
 
-TEST(ZostrGrowth, ReplaceThatFitsKeepsTheBlock)
+TEST(ZostrGrowth, ReplaceGrowsOnlyWhenContentAndMarkDoNotFit)
 {
     scoped_zostr r;
     ASSERT_TRUE(zostr_add_cstr(&r.s, "a long-ish text"));
@@ -114,6 +114,11 @@ TEST(ZostrGrowth, ReplaceThatFitsKeepsTheBlock)
     EXPECT_EQ(r.s.capacity, 16u);
     EXPECT_EQ(content(r.s), "fifteen bytes!!");
     EXPECT_EQ(r.s.data[15], 'Z');
+
+    // Sixteen bytes leave no room for the mark: 16 + 17 asked, 48 given.
+    ASSERT_TRUE(zostr_dup_cstr(&r.s, "sixteen bytes!!!"));
+    EXPECT_EQ(r.s.capacity, 48u);
+    EXPECT_EQ(r.s.data[16], 'Z');
 }
 
 TEST(ZostrContent, EmptyAppendToZeroRecordGivesBlockAndMark)
