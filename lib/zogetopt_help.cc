@@ -31,17 +31,11 @@ static_assert(sizeof help_indent - 1 == zogetopt_help_column);
 
 const char *const too_long_warning = "###the last help text is too long for 80 characters screens.\n";
 
-uint32_t option_code(const zogetopt_option *o)
-{
-    return o->type & ~ZOGETOPT_UNLISTED;
-}
-
-// Only options that take an argument show one; the flag bit, types 0 and 1
-// and the argument-less types 7 and 8 do not.
+// The listing decides by the type word taken whole, the flag bit included, so
+// an unlisted record shows an argument part whatever its type.
 bool takes_argument(const zogetopt_option *o)
 {
-    uint32_t code = option_code(o);
-    return code >= ZOGETOPT_STRING && code != ZOGETOPT_REJECT && code != ZOGETOPT_SHOW_TEXT;
+    return o->type >= ZOGETOPT_STRING;
 }
 
 // Writes "-c, --name=ARG" with its leading spaces and returns its width.
@@ -61,7 +55,7 @@ size_t print_option_part(zogetopt_output out, const zogetopt_option *o)
     if (takes_argument(o)) {
         const char *arg_name = o->arg_name;
         if (arg_name == nullptr)
-            arg_name = option_code(o) == ZOGETOPT_STRING ? "STRING" : "NUMBER";
+            arg_name = o->type == ZOGETOPT_STRING ? "STRING" : "NUMBER";
         out(0, o->long_name ? "=" : " ");
         out(0, arg_name);
         width += 1 + strlen(arg_name);

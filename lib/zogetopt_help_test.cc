@@ -180,11 +180,12 @@ TEST(ZogetoptHelp, OptionPartForms)
         {record('c', nullptr, ZOGETOPT_STRING, "H", "FILE"), "  -c     FILE"},
         {record('c', "name", ZOGETOPT_CALL, "H"), "  -c, --name=NUMBER"},
         {record('c', "name", 3, "H"), "  -c, --name=NUMBER"},
-        {record('c', "name", ZOGETOPT_STRING | ZOGETOPT_UNLISTED, "H"), "  -c, --name=STRING"},
-        // Options that take no argument show none, whatever else the type word holds.
-        {record('c', "name", ZOGETOPT_SET_INT | ZOGETOPT_UNLISTED, "H"), "  -c, --name"},
-        {record('c', "name", ZOGETOPT_REJECT, "H"), "  -c, --name"},
-        {record(0, "name", ZOGETOPT_SHOW_TEXT | ZOGETOPT_UNLISTED, "H"), "      --name"},
+        // The type word counts whole: the unlisted flag makes it "2 or more"
+        // and never "exactly 2".
+        {record('c', "name", ZOGETOPT_STRING | ZOGETOPT_UNLISTED, "H"), "  -c, --name=NUMBER"},
+        {record('c', "name", ZOGETOPT_SET_INT | ZOGETOPT_UNLISTED, "H"), "  -c, --name=NUMBER"},
+        {record('c', "name", ZOGETOPT_REJECT, "H"), "  -c, --name=NUMBER"},
+        {record(0, "name", ZOGETOPT_SHOW_TEXT | ZOGETOPT_UNLISTED, "H"), "      --name=NUMBER"},
     };
     for (const Case &c : cases) {
         std::string expected = c.part + spaces(29 - c.part.size()) + "H\n";
@@ -313,7 +314,7 @@ TEST(ZogetoptHelp, ListingOfATable)
 {
     const std::string head = "usage: tool [options]\n\n" + line("  -f, --flag", "Set the flag.\n") +
                              line("  -o, --output=FILE", "Write to FILE.\n");
-    const std::string tail = line("  -r, --reject", "Not available.\n") +
+    const std::string tail = line("  -r, --reject=NUMBER", "Not available.\n") +
                              line("      --quiet", "???\n") +
                              line("  -q, --alpha", "Letter q.\n") +
                              line("      --q", "Long name q.\n") +
@@ -363,8 +364,8 @@ TEST(ZogetoptHelp, HelpOnOneOption)
         {{"--help", "-o"}, output_long, 0},
         {{"--longhelp", "--output", "-x"}, output_long, 0},
         {{"--help", "-output"}, output_long, 0},
-        {{"--help", "hidden"}, line("  -u, --hidden", "Hidden.\n"), 0},
-        {{"--help", "r"}, line("  -r, --reject", "Not available.\n"), 0},
+        {{"--help", "hidden"}, line("  -u, --hidden=NUMBER", "Hidden.\n"), 0},
+        {{"--help", "r"}, line("  -r, --reject=NUMBER", "Not available.\n"), 0},
         // table order decides between a letter and a long name
         {{"--help", "q"}, line("  -q, --alpha", "Letter q.\n"), 0},
         {{"--help", "b"}, line("  -b, --gamma", "Letter b.\n"), 0},
