@@ -2,6 +2,7 @@
 // reading over scripted reads, and waiting with a timeout on real pipes.
 #include "lib/iobuf.h"
 
+#include "lib/test_alloc.h"
 #include "lib/zostr.h"
 
 #include <gtest/gtest.h>
@@ -256,6 +257,40 @@ TEST(IobufPut, StringCharAndZostr)
     iobuf_free(&b);
 }
 
+TEST(IobufPut, WithoutABufferThePutGoesUnbuffered)
+{
+    iobuf b;
+    iobuf_init(&b, test_fd, fake_write, nullptr);
+    writer = FakeWriter{};
+    writer.b = &b;
+    writer.replies = {{2, -1, EPIPE}};
+
+    test_alloc_fail(0, 1);
+    ssize_t r = iobuf_put(&b, "0123456789", 10);
+    test_alloc_reset();
+    EXPECT_EQ(r, 10);
+    EXPECT_EQ(b.buf, nullptr);
+    ASSERT_EQ(writer.calls.size(), 1u);
+    EXPECT_EQ(writer.calls[0].bytes, "0123456789");
+
+    // Unbuffered writes fail as buffered ones do, and stay failed.
+    test_alloc_fail(0, 2);
+    errno = 0;
+    EXPECT_EQ(iobuf_put(&b, "ab", 2), -1);
+    EXPECT_EQ(errno, EPIPE);
+    errno = 0;
+    EXPECT_EQ(iobuf_put(&b, "cd", 2), -1);
+    test_alloc_reset();
+    EXPECT_EQ(errno, EPIPE);
+    EXPECT_EQ(writer.calls.size(), 2u);
+
+    // The next put tries the allocation again.
+    EXPECT_EQ(iobuf_put(&b, "ef", 2), 2);
+    EXPECT_NE(b.buf, nullptr);
+    EXPECT_EQ(b.len, 2u);
+    iobuf_free(&b);
+}
+
 // ---- reading -------------------------------------------------------------
 
 // A piece is handed out by one or more reads (as much as each asks for); a
@@ -457,6 +492,35 @@ TEST(IobufRead, ErrorsAreReportedAndReadAgain)
     EXPECT_EQ(b.pos, nullptr);
     ASSERT_EQ(iobuf_getc(&b, &c), 1);
     EXPECT_EQ(c, 'x');
+    iobuf_free(&b);
+}
+
+TEST(IobufRead, OutOfMemoryIsReportedAndTheIobufStaysUsable)
+{
+    iobuf b;
+    char *line;
+    start_reading(&b, {{std::string(8192, 'x'), 0}, {"\n", 0}});
+
+    test_alloc_fail(0, 1);
+    errno = 0;
+    ssize_t r = iobuf_getln(&b, &line, '\n');
+    test_alloc_reset();
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(errno, ENOMEM);
+    EXPECT_TRUE(reader.asked.empty());
+
+    test_alloc_fail(1, 1);  // the buffer is granted, its enlargement is not
+    errno = 0;
+    r = iobuf_getln(&b, &line, '\n');
+    test_alloc_reset();
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(errno, ENOMEM);
+    EXPECT_EQ(b.cap, 8192u);
+    EXPECT_EQ(b.len, 8192u);
+
+    ASSERT_EQ(iobuf_getln(&b, &line, '\n'), 8193);  // nothing was lost
+    EXPECT_TRUE(std::string(line, 8193) == std::string(8192, 'x') + "\n");
+    EXPECT_EQ(b.cap, 2 * 8192u);
     iobuf_free(&b);
 }
 
