@@ -58,6 +58,14 @@ int cdb_writer_push_entry(cdb_writer *w, uint32_t hash, uint32_t position, cdb_a
 // area; 0 when the size is out of bounds or the allocator failed.
 int cdb_writer_prepare(cdb_writer *w, cdb_allocator alloc);
 
+// The most 8-byte places whose size in bytes still fits in 32 bits.
+constexpr uint32_t cdb_writer_max_places = 0x1FFFFFFF;
+
+// The places prepare needs once bucket_count is filled: entry_count sorted
+// entries and a work area of max(1, 2 x the largest bucket count). Counted in
+// 64 bits, so no count can wrap it below cdb_writer_max_places.
+uint64_t cdb_writer_work_places(const cdb_writer *w);
+
 // Fills header entry b with (position, slot count), lays out the bucket's
 // table in w->table and returns its slot count.
 uint32_t cdb_writer_bucket_table(cdb_writer *w, uint32_t position, int b);
