@@ -3,11 +3,16 @@
 #   make check       build and run every test (release build)
 #   make check-asan  every test again under AddressSanitizer and UBSan
 #   make build       just build (release)
+#   make install     install the programs and manual pages (release build)
+#                    under PREFIX (default /usr/local), staged under DESTDIR
 
-BUILD_TOOLS = cmake:cmake ninja:ninja-build g++:g++ bison:bison \
+BUILD_TOOLS = cmake:cmake ninja:ninja-build g++:g++ bison:bison mandoc:mandoc \
               /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake:libgtest-dev
 
-.PHONY: demo check check-asan build tools
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+.PHONY: demo check check-asan build install tools
 
 tools:
 	@tools/ensure_tools.sh $(BUILD_TOOLS)
@@ -29,3 +34,6 @@ check: tools build/release/build.ninja
 check-asan: tools build/asan/build.ninja
 	cmake --build --preset asan
 	ctest --preset asan -j2
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
