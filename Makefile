@@ -19,8 +19,8 @@ build: tools build/release/build.ninja
 	cmake --build --preset release
 
 demo: build
-	build/release/tests/sample_db > build/release/sample.cdb
-	build/release/dumper/pellow < build/release/sample.cdb
+	build/release/compiler/corvane_make build/release/site.cdb build/release/site.tmp examples/site.conf
+	build/release/dumper/pellow < build/release/site.cdb
 
 check: tools build/release/build.ninja
 	cmake --build --preset release
