@@ -8,14 +8,19 @@
 
 BUILD_TOOLS = cmake:cmake ninja:ninja-build g++:g++ bison:bison mandoc:mandoc \
               /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake:libgtest-dev
+# The tests also look keys up with Debian's generic cdb tools.
+TEST_TOOLS = cdb:tinycdb cdbget:freecdb
 
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: demo check check-asan build install tools
+.PHONY: demo check check-asan build install tools test-tools
 
 tools:
 	@tools/ensure_tools.sh $(BUILD_TOOLS)
+
+test-tools:
+	@tools/ensure_tools.sh $(TEST_TOOLS)
 
 build/%/build.ninja: CMakeLists.txt CMakePresets.json | tools
 	cmake --preset $* >/dev/null
@@ -24,14 +29,14 @@ build: tools build/release/build.ninja
 	cmake --build --preset release
 
 demo: build
-	build/release/tests/sample_db > build/release/sample.cdb
-	build/release/dumper/pellow < build/release/sample.cdb
+	build/release/compiler/corvane_make build/release/site.cdb build/release/site.tmp examples/site.conf
+	build/release/dumper/pellow < build/release/site.cdb
 
-check: tools build/release/build.ninja
+check: tools test-tools build/release/build.ninja
 	cmake --build --preset release
 	ctest --preset release -j2
 
-check-asan: tools build/asan/build.ninja
+check-asan: tools test-tools build/asan/build.ninja
 	cmake --build --preset asan
 	ctest --preset asan -j2
 

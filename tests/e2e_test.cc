@@ -15,8 +15,12 @@
 //             directory)
 //   stdout, stderr, status   what the run must give (default: empty, 0)
 //   dump      corvane_make: pellow's output on the installed database
+//   installed corvane_make: the installed database, byte for byte, described
+//             as for db
+//   dirs      directories to create in the working directory before the run
+//   absent    files that must not exist after the run
 // A compiler run starts with "data.cdb" holding an old database; a run that
-// fails must leave it untouched.
+// installs nothing (no dump or installed section) must leave it untouched.
 #include "tests/support/case_file.h"
 #include "tests/support/db_spec.h"
 #include "tests/support/run_process.h"
@@ -69,10 +73,8 @@ std::string program_path(const std::string &program)
 {
     if (program == "pellow")
         return PELLOW_PATH;
-#ifdef CORVANE_MAKE_PATH
     if (program == "corvane_make")
         return CORVANE_MAKE_PATH;
-#endif
     return "";
 }
 
@@ -107,6 +109,8 @@ TEST_P(E2E, Case)
         spec.stdin_path = dir;
     if (has_option(c, "stdout-full"))
         spec.stdout_path = "/dev/full";
+    for (const std::string &d : words_of(section(c, "dirs"), &error))
+        std::filesystem::create_directories(dir + "/" + d);
     if (compiler) {
         if (c.sections.count("config"))
             write_file(dir + "/config", section(c, "config"));
@@ -120,12 +124,16 @@ TEST_P(E2E, Case)
     int status = std::stoi(section(c, "status", "0"));
     EXPECT_EQ(r.status, status) << c.path;
 
+    for (const std::string &f : words_of(section(c, "absent"), &error))
+        EXPECT_FALSE(std::filesystem::exists(dir + "/" + f)) << c.path << ": " << f << " exists";
     if (compiler) {
         bool ok = false;
         std::string installed = read_file(dir + "/data.cdb", &ok);
-        if (status != 0 || !c.sections.count("dump")) {
-            EXPECT_EQ(installed, old_database) << c.path << ": data.cdb changed";
-        } else {
+        if (c.sections.count("installed")) {
+            std::string expected = build_db_spec(section(c, "installed"), &error);
+            EXPECT_EQ(error, "") << c.path;
+            EXPECT_TRUE(installed == expected) << c.path << ": the installed database differs";
+        } else if (c.sections.count("dump")) {
             process_spec dump;
             dump.path = PELLOW_PATH;
             dump.argv = {"pellow"};
@@ -133,6 +141,9 @@ TEST_P(E2E, Case)
             process_result d = run_process(dump);
             EXPECT_EQ(d.status, 0) << c.path << ": pellow on the installed database: " << d.err;
             EXPECT_EQ(d.out, section(c, "dump")) << c.path;
+        } else {
+            // Nothing was to be installed: a failed run, or help output.
+            EXPECT_EQ(installed, old_database) << c.path << ": data.cdb changed";
         }
     }
     remove_tree(dir);

@@ -1,0 +1,51 @@
+// Record generation: expansion, keys, and the records streamed to the
+// database writer.
+#include "compiler/emit.h"
+
+#include "cdb/cdb_writer.h"
+#include "compiler/expand.h"
+#include "compiler/keys.h"
+#include "compiler/report.h"
+#include "lib/die.h"
+
+#include <cstdint>
+
+namespace {
+
+struct record_data {
+    const char *bytes;   // null until written out for the first key
+    uint64_t length;
+};
+
+// The data is written out only once a record needs it, and only if that
+// record can fit: a host too large for the database is refused without
+// building its data.
+void add_record(void *context, const char *key, size_t key_length)
+{
+    record_data *d = static_cast<record_data *>(context);
+    if (!d->bytes) {
+        if (uint64_t{cdb_position} + 8 + key_length + d->length > 0xFFFFFFFFu)
+            die(0, "database too large");
+        d->bytes = expand_data();
+    }
+    cdb_writer_add(&db_out, key, static_cast<uint32_t>(key_length), d->bytes,
+                   static_cast<uint32_t>(d->length));
+}
+
+} // namespace
+
+void emit_host(const host *h)
+{
+    expand_failure failure;
+    switch (expand_host(h, expand_data_limit, &failure)) {
+    case expand_done:
+        break;
+    case expand_too_large:
+        die(0, "database too large");
+    case expand_bad_reference:
+        die_at(failure.line, 0, failure.msg, failure.detail);
+    }
+    record_data data{nullptr, expand_length()};
+    if (const key_failure *f = keys_split(h->name, add_record, &data))
+        die_at_line(0, f->msg, f->detail);
+}

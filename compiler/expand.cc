@@ -1,0 +1,316 @@
+// Expansion of a host's record data.
+//
+// The rule: find the first "${" from the first "=" of the data on, take the
+// name up to the next "}" of the same item, replace the reference by the
+// variable's stored value, and start again from the beginning. Done that
+// way, a chain of variables each referring to the one before costs
+// quadratic time, so the scan here never goes back: everything before the
+// scan position is final except that a "$" ending it can still pair with a
+// "{" that a substitution brings along, and the text still to scan is a
+// stack of segments (the rest of the item below, inserted values on top),
+// which makes an insertion cost nothing.
+//
+// A referenced variable's value is expanded once on its own (its memo) and
+// the result is inserted whole, which gives exactly the bytes of the step by
+// step process unless the surroundings take part: a "$" just before the
+// reference meeting a "{" at the front of the value's expansion, or a "${"
+// in the value whose "}" only the text after the reference supplies (the
+// memo then fails on its own). In those cases, and whenever a memo is not
+// known to be usable, the stored value is inserted as is and scanned in
+// place, which is the step by step process itself.
+//
+// Cycles: the text that came from a variable's value (a region) is tracked
+// while it is expanded in place (expand_segments.cc), and so are the memos
+// being computed (expand_memo.cc). A reference to a variable found wholly
+// inside a region of that variable, or while its memo is being computed, is
+// a recursive reference.
+#include "compiler/expand.h"
+
+#include "compiler/expand_state.h"
+
+#include <cstring>
+
+expansion ex;
+
+namespace {
+
+enum event { ev_next, ev_done, ev_compute, ev_fail };
+
+expand_status failed;
+expand_failure *failure;
+text_out data_out;
+const char *data_written;
+
+uint32_t pointer_hash(const void *p)
+{
+    uint64_t x = reinterpret_cast<uintptr_t>(p);
+    x ^= x >> 29;
+    x *= 0x9E3779B97F4A7C15u;
+    return static_cast<uint32_t>(x >> 32);
+}
+
+void index_vars(const host *h)
+{
+    zarray_cut(&ex.vars, 0);
+    zarray_cut(&ex.value_lengths, 0);
+    for (host_var *v = h->variables.first; v; v = v->next) {
+        zarray_push(&ex.vars, v);
+        zarray_push(&ex.value_lengths, static_cast<uint64_t>(strlen(v->value)));
+    }
+    uint32_t n = static_cast<uint32_t>(zarray_size(&ex.vars));
+    uint32_t size = 4;
+    while (size < 2 * n)
+        size *= 2;
+    ex.var_slot_mask = size - 1;
+    zarray_zero(&ex.var_slots, size);
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t s = pointer_hash(var_at(i)) & ex.var_slot_mask;
+        while (*zarray_at(&ex.var_slots, s))
+            s = (s + 1) & ex.var_slot_mask;
+        *zarray_at(&ex.var_slots, s) = i + 1;
+    }
+}
+
+int32_t lookup(const char *name, uint64_t length)
+{
+    const host_var *v = var_find(&ex.h->variables, name, length);
+    if (!v)
+        return -1;
+    for (uint32_t s = pointer_hash(v) & ex.var_slot_mask;; s = (s + 1) & ex.var_slot_mask) {
+        uint32_t i = *zarray_at(&ex.var_slots, s);
+        if (var_at(i - 1) == v)
+            return static_cast<int32_t>(i - 1);
+    }
+}
+
+// Replaces the reference to var, already removed, at the scan position. A
+// "$" just before it would pair with a "{" at the front of the value's
+// expansion; that "{" would have stood at the front from the moment it got
+// there, so the memo's first byte tells.
+void resolve(context *c, uint32_t var)
+{
+    const memo *m = memo_of(var);
+    bool use_memo = m->state == memo_ok && !(c->out.trail && m->first == '{') &&
+                    !memo_reaches_region(c, var);
+    if (use_memo)
+        text_add_memo(&c->out, var);
+    else if (value_length(var))
+        segs_push(var_at(var)->value, value_length(var), c->out.length, 0,
+                  static_cast<int32_t>(var));
+    if (c->var < 0)
+        return;
+    zarray_push(&ex.work_deps, dep{var, use_memo});
+    c->raw |= !use_memo || m->raw;
+}
+
+event fail_reference(const context *c, const char *msg, const char *name, uint64_t length)
+{
+    if (c->var >= 0)
+        return ev_fail;
+    zostr_xdup_mem(&ex.detail_text, "${", 2);
+    zostr_xadd_mem(&ex.detail_text, name, length);
+    zostr_xadd_mem(&ex.detail_text, "}", 2);
+    failed = expand_bad_reference;
+    *failure = expand_failure{msg, ex.detail_text.data, var_at(ex.item)->line};
+    return ev_fail;
+}
+
+event fail_unfinished(const context *c, bool from_out)
+{
+    if (c->var >= 0)
+        return ev_fail;
+    zostr_cut(&ex.detail_text, 0);
+    if (from_out)
+        zostr_xadd_char(&ex.detail_text, '$');
+    for (uint32_t i = seg_count(); i-- > c->seg_base;)
+        zostr_xadd_mem(&ex.detail_text, seg(i)->text, seg(i)->length);
+    zostr_xadd_char(&ex.detail_text, 0);
+    failed = expand_bad_reference;
+    *failure = expand_failure{"unfinished ${ in", ex.detail_text.data, var_at(ex.item)->line};
+    return ev_fail;
+}
+
+// Whether the text before a reference is bound to make the host's data too
+// long: only a "$" at its end can still go. A memo that grows too long is
+// given up (the value is then expanded in place, where this check applies).
+bool too_long(const context *c)
+{
+    if (c->var >= 0)
+        return c->out.length > ex.limit;
+    if (c->out.length - c->out.trail <= ex.limit)
+        return false;
+    failed = expand_too_large;
+    return true;
+}
+
+// A reference whose "$" ends the output (from_out) or is the next byte.
+event reference(context *c, bool from_out)
+{
+    if (too_long(c))
+        return ev_fail;
+    spot from{seg_count() - 1, 0};
+    if (!from_out)
+        segs_advance(c, &from);
+    spot close;
+    if (!segs_advance(c, &from) || !segs_find_close(c, from, &close))
+        return fail_unfinished(c, from_out);
+    const char *name;
+    uint64_t length;
+    segs_name(from, close, &name, &length);
+    int32_t var = lookup(name, length);
+    if (var < 0)
+        return fail_reference(c, "didn't find variable", name, length);
+    uint32_t low = segs_consume(close);
+    if (from_out)
+        text_pop_dollar(&c->out);
+    uint32_t crossed = segs_cross(c, low, c->out.length);
+    const memo *m = memo_of(static_cast<uint32_t>(var));
+    bool cycle = segs_in_region(var) || m->state == memo_busy;
+    segs_take_in(crossed, c->out.length);
+    if (cycle)
+        return fail_reference(c, "recursive variable reference", name, length);
+    if (m->state == memo_none) {
+        c->waiting = var;
+        return ev_compute;
+    }
+    resolve(c, static_cast<uint32_t>(var));
+    return ev_next;
+}
+
+// Moves the next bytes that cannot begin a reference to the output.
+void move_on(context *c, segment *s)
+{
+    uint64_t n = 1;
+    if (s->text[0] != '$') {
+        const void *dollar = memchr(s->text + 1, '$', s->length - 1);
+        n = dollar ? static_cast<uint64_t>(static_cast<const char *>(dollar) - s->text) : s->length;
+    }
+    text_add_bytes(&c->out, s->text, n);
+    s->text += n;
+    s->length -= n;
+}
+
+event scan(context *c)
+{
+    for (;;) {
+        segs_settle(c);
+        if (seg_count() == c->seg_base)
+            return ev_done;
+        segment *s = top_seg();
+        event e;
+        if (s->text[0] == '{' && c->out.trail)
+            e = reference(c, true);
+        else if (s->text[0] == '$' && segs_char_after_top(c) == '{')
+            e = reference(c, false);
+        else {
+            move_on(c, s);
+            continue;
+        }
+        if (e != ev_next)
+            return e;
+    }
+}
+
+// Runs the expansions until the host's data has scanned the current item.
+expand_status run()
+{
+    for (;;) {
+        context *c = zarray_last(&ex.contexts);
+        if (c->waiting >= 0) {
+            uint32_t var = static_cast<uint32_t>(c->waiting);
+            c->waiting = -1;
+            resolve(c, var);
+        }
+        event e = scan(c);
+        if (e == ev_compute) {
+            memo_begin(static_cast<uint32_t>(c->waiting));
+            continue;
+        }
+        if (zarray_size(&ex.contexts) == 1)
+            return e == ev_done ? expand_done : failed;
+        memo_end(e == ev_done);
+    }
+}
+
+// The first item is scanned from its first "=" on, every other one whole;
+// the value is the item's own region, which begins after the "=".
+void begin_item(context *c, uint32_t k)
+{
+    const host_var *v = var_at(k);
+    const char *rest = v->name;
+    uint64_t rest_length = strlen(v->name);
+    ex.item = k;
+    if (k == 0) {
+        const char *eq = static_cast<const char *>(memchr(rest, '=', rest_length));
+        if (!eq) {
+            text_add_bytes(&c->out, rest, rest_length);
+            text_add_bytes(&c->out, "=", 1);
+            if (value_length(k))
+                segs_push(v->value, value_length(k), c->out.length, 0, 0);
+            return;
+        }
+        uint64_t skipped = static_cast<uint64_t>(eq - rest) + 1;
+        text_add_bytes(&c->out, rest, skipped);
+        rest += skipped;
+        rest_length -= skipped;
+    }
+    if (value_length(k))
+        segs_push(v->value, value_length(k), deferred, seg_count() + 1, static_cast<int32_t>(k));
+    segs_push("=", 1, 0, 0, -1);
+    if (rest_length)
+        segs_push(rest, rest_length, 0, 0, -1);
+}
+
+void reset(const host *h, uint64_t limit)
+{
+    ex.h = h;
+    ex.limit = limit;
+    ex.epoch = 0;
+    data_written = nullptr;
+    index_vars(h);
+    size_t n = zarray_size(&ex.vars);
+    zarray_zero(&memos, n);
+    zarray_zero(&ex.region_count, n);
+    zarray_zero(&ex.marks, n);
+    zarray_cut(&ex.segs, 0);
+    zarray_cut(&ex.work_deps, 0);
+    zarray_cut(&ex.memo_deps, 0);
+    zarray_cut(&ex.raw_lists, 0);
+    zarray_cut(&ex.contexts, 0);
+    text_reset();
+}
+
+} // namespace
+
+expand_status expand_host(const host *h, uint64_t limit, expand_failure *f)
+{
+    reset(h, limit);
+    failure = f;
+    context top{};
+    top.var = -1;
+    top.waiting = -1;
+    text_begin(&top.out);
+    zarray_push(&ex.contexts, top);
+    uint32_t n = static_cast<uint32_t>(zarray_size(&ex.vars));
+    for (uint32_t k = 0; k < n; k++) {
+        begin_item(zarray_last(&ex.contexts), k);
+        expand_status s = run();
+        if (s != expand_done)
+            return s;
+        text_add_bytes(&zarray_last(&ex.contexts)->out, "", 1);
+    }
+    data_out = zarray_last(&ex.contexts)->out;
+    return data_out.length > limit ? expand_too_large : expand_done;
+}
+
+uint64_t expand_length()
+{
+    return data_out.length;
+}
+
+const char *expand_data()
+{
+    if (!data_written)
+        data_written = text_result(&data_out);
+    return data_written;
+}

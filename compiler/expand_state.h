@@ -1,0 +1,120 @@
+// The state of the one expansion in progress, shared by the expander's
+// files: expand.cc (the scan and the references), expand_segments.cc (the
+// text still to scan and its regions) and expand_memo.cc (the memos).
+// Internal to record generation.
+#pragma once
+
+#include "compiler/expand.h"
+#include "compiler/expand_text.h"
+#include "compiler/zarray.h"
+
+#include <cstdint>
+
+constexpr uint64_t deferred = UINT64_MAX;
+
+// Text still to scan: what is left of a stored value being expanded in
+// place (whose region this is, when var >= 0), or plain text. Segments form
+// a stack with the next byte on top; a region holds its own segment and all
+// above it.
+struct segment {
+    const char *text;
+    uint64_t length;
+    uint64_t start;     // where the region began in the output, or deferred
+    uint32_t wait;      // while deferred: the segment whose end begins the region
+    int32_t var;        // -1: plain text
+    bool crossed;       // it took in text from before its start
+};
+
+// A reference that a memo's expansion met.
+struct dep {
+    uint32_t var;
+    uint32_t via_memo;   // resolved by that variable's memo (else scanned in place)
+};
+
+// One expansion in progress: the host's data, or a variable's value on its
+// own (the computation of its memo).
+struct context {
+    int32_t var;        // the variable whose memo this is; -1: the host's data
+    int32_t waiting;    // a reference whose memo is being computed, or -1
+    uint32_t seg_base;
+    uint32_t dep_base;
+    text_out out;
+    bool raw;           // a stored value was inserted and scanned in place
+};
+
+// A position in the segments of a context.
+struct spot {
+    uint32_t seg;
+    uint64_t off;
+};
+
+struct expansion {
+    const host *h;
+    uint64_t limit;
+    zarray<host_var *> vars;
+    zarray<uint64_t> value_lengths;
+    zarray<uint32_t> var_slots;      // host_var address -> index + 1
+    uint32_t var_slot_mask;
+    zarray<uint32_t> region_count;   // regions of each variable that a reference can lie in
+    zarray<segment> segs;
+    zarray<context> contexts;        // the host's data first
+    zarray<dep> work_deps;           // of the memos being computed
+    zarray<dep> memo_deps;
+    zarray<uint32_t> raw_lists;
+    zarray<uint32_t> marks;          // per variable, for reaches_region
+    zarray<uint32_t> walk;
+    uint32_t epoch;
+    uint32_t item;                   // the variable whose assignment is being scanned
+    zostr name_text;
+    zostr detail_text;
+};
+
+extern expansion ex;
+
+inline uint32_t seg_count()
+{
+    return static_cast<uint32_t>(zarray_size(&ex.segs));
+}
+
+inline segment *seg(uint32_t i)
+{
+    return zarray_at(&ex.segs, i);
+}
+
+inline segment *top_seg()
+{
+    return zarray_last(&ex.segs);
+}
+
+inline memo *memo_of(uint32_t var)
+{
+    return zarray_at(&memos, var);
+}
+
+inline uint64_t value_length(uint32_t var)
+{
+    return *zarray_at(&ex.value_lengths, var);
+}
+
+inline const host_var *var_at(uint32_t var)
+{
+    return *zarray_at(&ex.vars, var);
+}
+
+// expand_segments.cc
+void segs_push(const char *text, uint64_t length, uint64_t start, uint32_t wait, int32_t var);
+void segs_pop();
+void segs_settle(const context *c);
+int segs_char_after_top(const context *c);
+bool segs_advance(const context *c, spot *p);
+bool segs_find_close(const context *c, spot from, spot *close);
+void segs_name(spot from, spot close, const char **name, uint64_t *length);
+uint32_t segs_consume(spot close);
+uint32_t segs_cross(const context *c, uint32_t low, uint64_t q);
+void segs_take_in(uint32_t first, uint64_t q);
+bool segs_in_region(int32_t var);
+
+// expand_memo.cc
+void memo_begin(uint32_t var);
+void memo_end(bool ok);
+bool memo_reaches_region(const context *c, uint32_t var);

@@ -1,0 +1,496 @@
+// Expansion of a host's data: a table of cases, and the fast expansion
+// checked against the plain rule (rescan from the first "=" after every
+// substitution) on many generated hosts.
+#include "compiler/expand.h"
+
+#include "compiler/name_index.h"
+#include "compiler/tables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct var_spec {
+    std::string name;
+    std::string value;
+    int32_t line;
+};
+
+// Test hosts live until the process ends, like the compiler's.
+host *make_host(const std::vector<var_spec> &specs)
+{
+    host *h = new host{};
+    h->name = strdup("h");
+    for (const var_spec &s : specs) {
+        host_var *v = new host_var{strdup(s.name.c_str()), strdup(s.value.c_str()), s.line, nullptr};
+        if (h->variables.last)
+            h->variables.last->next = v;
+        else
+            h->variables.first = v;
+        h->variables.last = v;
+        name_index_add(&h->variables.index, v->name, strlen(v->name), v);
+    }
+    return h;
+}
+
+enum outcome_kind { out_data, out_failure, out_too_large, out_endless };
+
+struct outcome {
+    outcome_kind kind;
+    std::string data;   // the data, or the failure's detail
+    std::string msg;
+    int32_t line;
+
+    bool operator==(const outcome &o) const
+    {
+        return kind == o.kind && data == o.data && msg == o.msg && line == o.line;
+    }
+};
+
+std::ostream &operator<<(std::ostream &os, const outcome &o)
+{
+    static const char *const kinds[] = {"data", "failure", "too large", "endless"};
+    std::string shown = o.data;
+    for (char &c : shown)
+        if (c == '\0')
+            c = '|';
+    return os << kinds[o.kind] << " [" << shown << "] " << o.msg << " line " << o.line;
+}
+
+outcome data(const std::string &text)
+{
+    std::string d = text;
+    for (char &c : d)
+        if (c == '|')
+            c = '\0';
+    return outcome{out_data, d, "", 0};
+}
+
+outcome failure(const char *msg, const std::string &detail, int32_t line)
+{
+    return outcome{out_failure, detail, msg, line};
+}
+
+outcome fast(const std::vector<var_spec> &specs, uint64_t limit = expand_data_limit)
+{
+    expand_failure f;
+    switch (expand_host(make_host(specs), limit, &f)) {
+    case expand_done:
+        return outcome{out_data, std::string(expand_data(), expand_length()), "", 0};
+    case expand_bad_reference:
+        return failure(f.msg, f.detail, f.line);
+    case expand_too_large:
+        break;
+    }
+    return outcome{out_too_large, "", "", 0};
+}
+
+// The rule as written: after every substitution the scan starts again at
+// the first "=". With regions, a reference to a variable lying wholly in a
+// region of that variable (the text its value became) is a recursive
+// reference; a reference that begins before a region and ends inside it
+// adds its replacement to the region, and one that covers a region ends it.
+// Without regions, an endless expansion runs into max_steps or max_size.
+outcome literal(const std::vector<var_spec> &specs, uint64_t limit, bool regions,
+                size_t max_steps, size_t max_size = 1000000)
+{
+    struct region {
+        size_t var, s, e;
+    };
+    std::string d;
+    std::vector<region> rs;
+    for (size_t k = 0; k < specs.size(); k++) {
+        d += specs[k].name + "=";
+        rs.push_back(region{k, d.size(), d.size() + specs[k].value.size()});
+        d += specs[k].value + '\0';
+    }
+    size_t p0 = d.find('=');
+    for (size_t steps = 0;; steps++) {
+        size_t q = p0 == std::string::npos ? std::string::npos : d.find("${", p0);
+        size_t final_bytes = q == std::string::npos ? d.size() : q;
+        while (final_bytes && d[final_bytes - 1] == '$')
+            final_bytes--;
+        if (final_bytes > limit)
+            return outcome{out_too_large, "", "", 0};
+        if (q == std::string::npos)
+            return outcome{out_data, d, "", 0};
+        if (steps == max_steps || d.size() > max_size)
+            return outcome{out_endless, "", "", 0};
+        int32_t line = specs[static_cast<size_t>(std::count(d.begin(), d.begin() + q, '\0'))].line;
+        size_t end = d.find('\0', q);
+        size_t r = d.find('}', q);
+        if (r > end)
+            return failure("unfinished ${ in", d.substr(q, end - q), line);
+        std::string name = d.substr(q + 2, r - q - 2);
+        size_t w = 0;
+        while (w < specs.size() && specs[w].name != name)
+            w++;
+        if (w == specs.size())
+            return failure("didn't find variable", "${" + name + "}", line);
+        if (regions)
+            for (const region &g : rs)
+                if (g.var == w && g.s <= q && r < g.e)
+                    return failure("recursive variable reference", "${" + name + "}", line);
+        const std::string &value = specs[w].value;
+        size_t length = value.size();
+        size_t removed = r - q + 1;
+        d.replace(q, removed, value);
+        if (!regions)
+            continue;
+        std::vector<region> next;
+        for (region g : rs) {
+            if (g.e <= q) {
+            } else if (g.s > r) {
+                g.s = g.s + length - removed;
+                g.e = g.e + length - removed;
+            } else if (g.s <= q && r < g.e) {
+                g.e = g.e + length - removed;
+            } else if (g.s <= q) {
+                g.e = q;
+            } else if (r + 1 < g.e) {
+                g.s = q;
+                g.e = g.e + length - removed;
+            } else {
+                continue;
+            }
+            next.push_back(g);
+        }
+        next.push_back(region{w, q, q + length});
+        rs = next;
+    }
+}
+
+// Puts "$${w1}" to "$${w8}" in front of v's value, each w = "{y}" with
+// y empty: eight more values that v's memo scans in place.
+std::vector<var_spec> many_in_place(std::vector<var_spec> vars)
+{
+    for (var_spec &v : vars) {
+        if (v.name != "v")
+            continue;
+        for (int i = 8; i >= 1; i--)
+            v.value = "$${w" + std::to_string(i) + "}" + v.value;
+    }
+    for (int i = 1; i <= 8; i++)
+        vars.push_back(var_spec{"w" + std::to_string(i), "{y}", 20 + i});
+    vars.push_back(var_spec{"y", "", 30});
+    return vars;
+}
+
+TEST(Expand, Table)
+{
+    struct expand_case {
+        const char *what;
+        std::vector<var_spec> vars;
+        outcome expected;
+    };
+    const std::string x40(40, 'x');
+    const std::string b81 = x40 + "-" + x40;
+    const expand_case cases[] = {
+        {"no variables", {}, data("")},
+        {"plain values", {{"a", "1", 1}, {"b", "", 2}}, data("a=1|b=|")},
+        {"a class value used by a later one",
+         {{"root", "/srv", 3}, {"path", "${root}/boot", 4}},
+         data("root=/srv|path=/srv/boot|")},
+        {"a chain", {{"a", "${b}", 1}, {"b", "${c}", 2}, {"c", "x", 3}}, data("a=x|b=x|c=x|")},
+        {"references to later variables",
+         {{"a", "<${b}${b}>", 1}, {"b", "[${c}]", 2}, {"c", "c", 3}},
+         data("a=<[c][c]>|b=[c]|c=c|")},
+        {"the first name is not scanned, later names are",
+         {{"${b}", "1", 1}, {"x${b}", "2", 2}, {"b", "B", 3}},
+         data("${b}=1|xB=2|b=B|")},
+        {"the first name is scanned after an = in it",
+         {{"n=${b}", "1", 1}, {"b", "B", 2}},
+         data("n=B=1|b=B|")},
+        {"a $ before a reference stays", {{"a", "$${b}$", 1}, {"b", "x", 2}}, data("a=$x$|b=x|")},
+        {"a { after an inserted $ opens a reference",
+         {{"a", "${b}{c}", 1}, {"b", "x$", 2}, {"c", "y", 3}},
+         data("a=xy|b=x$|c=y|")},
+        {"a long inserted value ending in $ opens a reference",
+         {{"a", "${b}{c}${b}", 1}, {"b", std::string(70, 'x') + "$", 2}, {"c", "y", 3}},
+         data("a=" + std::string(70, 'x') + "y" + std::string(70, 'x') + "$|b=" +
+              std::string(70, 'x') + "$|c=y|")},
+        {"a long value used many times",
+         {{"a", "${b}${b}${b}$", 1}, {"b", "${c}-${c}", 2}, {"c", x40, 3}},
+         data("a=" + b81 + b81 + b81 + "$|b=" + b81 + "|c=" + x40 + "|")},
+        {"a long value used whole, then without its last $",
+         {{"a", "${b}${b}{c}", 1}, {"b", std::string(70, 'x') + "$", 2}, {"c", "y", 3}},
+         data("a=" + std::string(70, 'x') + "$" + std::string(70, 'x') + "y|b=" +
+              std::string(70, 'x') + "$|c=y|")},
+        {"a $ before an inserted { opens a reference",
+         {{"a", "$${b}", 1}, {"b", "{c}", 2}, {"c", "z", 3}},
+         data("a=z|b={c}|c=z|")},
+        {"a name put together from two values",
+         {{"a", "${b}${c}", 1}, {"b", "${x", 2}, {"c", "y}", 3}},
+         failure("didn't find variable", "${x${c}", 1)},
+        {"a name put together around an inserted value",
+         {{"a", "$${b}y}", 1}, {"b", "{x", 2}, {"xy", "ok", 3}},
+         data("a=ok|b={x|xy=ok|")},
+        {"a name that runs into the inserted value",
+         {{"a", "${b}y}", 1}, {"b", "${x", 2}, {"xy", "ok", 3}},
+         failure("unfinished ${ in", "${x", 2)},
+        {"unfinished", {{"a", "1", 1}, {"b", "x${y", 7}}, failure("unfinished ${ in", "${y", 7)},
+        {"unfinished after an inserted value",
+         {{"a", "${b}${", 5}, {"b", "1", 6}},
+         failure("unfinished ${ in", "${", 5)},
+        {"unfinished in a later name", {{"a", "1", 1}, {"${a", "2", 8}}, failure("unfinished ${ in", "${a=2", 8)},
+        {"missing", {{"a", "${nope}", 4}}, failure("didn't find variable", "${nope}", 4)},
+        {"missing inside an inserted value",
+         {{"a", "${b}", 4}, {"b", "${c}", 5}},
+         failure("didn't find variable", "${c}", 4)},
+        {"a variable referring to itself",
+         {{"a", "x${a}", 9}},
+         failure("recursive variable reference", "${a}", 9)},
+        {"two variables referring to each other",
+         {{"a", "${b}", 1}, {"b", "${a}", 2}},
+         failure("recursive variable reference", "${a}", 1)},
+        {"the loop closes at the first variable of the item",
+         {{"b", "${c}", 1}, {"c", "${a}", 2}, {"a", "${b}", 3}},
+         failure("recursive variable reference", "${b}", 1)},
+        {"a cycle through an item not reached first",
+         {{"x", "ok", 1}, {"a", "${b}", 2}, {"b", "${c}", 3}, {"c", "${b}", 4}},
+         failure("recursive variable reference", "${b}", 2)},
+        {"a loop through a name put together",
+         {{"a", "${b}a}", 6}, {"b", "${", 7}},
+         failure("recursive variable reference", "${a}", 6)},
+        // u after a "$" starts a reference at its "{", so its memo cannot be
+        // used; what is left of u then refers to v, whose memo (made for p)
+        // leads back to u: inserting that memo would miss the loop.
+        {"a memo leading back into a value scanned in place",
+         {{"p", "${v}", 1}, {"t", "$${u}", 2}, {"u", "{${w}{a${v}}", 3}, {"w", "$", 4},
+          {"${w", "z", 5}, {"a${v", "ok", 6}, {"v", "${u}", 7}},
+         failure("recursive variable reference", "${u}", 2)},
+        // v's memo (made for p) scanned a's value in place, where a "$"
+        // before it took the reference to v into a name; in a's own item that
+        // reference is there, and v's memo would hide the loop back to a.
+        {"a memo leading back into the item's own value",
+         {{"p", "${v}", 1}, {"a", "{x${v}}", 2}, {"v", "$${a}", 3}, {"x${v", "k", 4}},
+         failure("recursive variable reference", "${a}", 2)},
+        // The same, with the step in place one memo further down.
+        {"a memo using a memo leading back into the item's own value",
+         {{"p", "${w}", 1}, {"a", "{x${w}}", 2}, {"w", "${v}", 3}, {"v", "$${a}", 4},
+          {"x${w", "k", 5}},
+         failure("recursive variable reference", "${a}", 2)},
+        // The same two, with so many values scanned in place in v's memo
+        // that it does not list them all.
+        {"a memo scanning many values in place leading back",
+         many_in_place({{"p", "${v}", 1}, {"a", "{x${v}}", 2}, {"v", "$${a}", 3}, {"x${v", "k", 4}}),
+         failure("recursive variable reference", "${a}", 2)},
+        {"a memo using one scanning many values in place leading back",
+         many_in_place({{"p", "${w}", 1}, {"a", "{x${w}}", 2}, {"w", "${v}", 3}, {"v", "$${a}", 4},
+                        {"x${w", "k", 5}}),
+         failure("recursive variable reference", "${a}", 2)},
+        // The reference to m= begins in the name and takes in the "=" and
+        // the value's "}": the value's region takes in its replacement,
+        // which refers to the item's own variable.
+        {"a reference from a name into the value",
+         {{"a", "1", 1}, {"${m", "}x", 2}, {"m=", "${${m}", 3}},
+         failure("recursive variable reference", "${${m}", 2)},
+        // k's reference begins before u's region and ends inside it, then
+        // the one made of k's value and the rest of u covers u: no loop.
+        {"references reaching across a region twice",
+         {{"t", "$$${u}", 1}, {"u", "{k}q}", 2}, {"k", "{z", 3}, {"zq", "${u}", 4}},
+         data("t={k}q}|u={k}q}|k={z|zq={k}q}|")},
+        {"the same variable twice is no loop",
+         {{"a", "${b}${b}", 1}, {"b", "${c}${c}", 2}, {"c", "x", 3}},
+         data("a=xxxx|b=xx|c=x|")},
+    };
+    for (const expand_case &c : cases) {
+        EXPECT_EQ(fast(c.vars), c.expected) << c.what;
+        EXPECT_EQ(literal(c.vars, expand_data_limit, true, 10000), c.expected) << c.what;
+    }
+}
+
+TEST(Expand, TooLarge)
+{
+    std::vector<var_spec> vars{{"v0", "x", 1}};
+    for (int i = 1; i < 40; i++)
+        vars.push_back(var_spec{"v" + std::to_string(i),
+                                "${v" + std::to_string(i - 1) + "}${v" + std::to_string(i - 1) + "}",
+                                i + 1});
+    EXPECT_EQ(fast(vars), (outcome{out_too_large, "", "", 0}));
+
+    // Just fitting and one byte over: the data is 19 bytes long.
+    std::vector<var_spec> small(vars.begin(), vars.begin() + 3);
+    EXPECT_EQ(fast(small, 19), data("v0=x|v1=xx|v2=xxxx|"));
+    EXPECT_EQ(fast(small, 18).kind, out_too_large);
+}
+
+// A chain of 20000 variables, each referring to the one before, and the
+// same chain referring forward; and a chain whose values grow, each holding
+// the one before.
+TEST(Expand, LongChains)
+{
+    const int n = 20000;
+    std::vector<var_spec> back{{"v0", "x", 1}};
+    std::vector<var_spec> forward;
+    std::string back_data = std::string("v0=x") + '\0';
+    std::string forward_data;
+    for (int i = 1; i < n; i++) {
+        std::string v = "v" + std::to_string(i);
+        back.push_back(var_spec{v, "${v" + std::to_string(i - 1) + "}", i});
+        back_data += v + "=x" + '\0';
+        forward.push_back(var_spec{v, "${v" + std::to_string(i + 1) + "}", i});
+        forward_data += v + "=y" + '\0';
+    }
+    forward.push_back(var_spec{"v" + std::to_string(n), "y", n});
+    forward_data += "v" + std::to_string(n) + "=y" + '\0';
+    EXPECT_EQ(fast(back), (outcome{out_data, back_data, "", 0}));
+    EXPECT_EQ(fast(forward), (outcome{out_data, forward_data, "", 0}));
+
+    std::vector<var_spec> growing{{"v0", "", 1}};
+    std::string growing_data = std::string("v0=") + '\0';
+    for (int i = 1; i < 3000; i++) {
+        growing.push_back(var_spec{"v" + std::to_string(i), "${v" + std::to_string(i - 1) + "}a", i});
+        growing_data += "v" + std::to_string(i) + "=" + std::string(i, 'a') + '\0';
+    }
+    EXPECT_EQ(fast(growing), (outcome{out_data, growing_data, "", 0}));
+}
+
+// Random hosts over a tiny alphabet, so that references meet the borders of
+// inserted values, names get put together, and cycles, missing variables
+// and unfinished references come up often. Some pieces are long, so that
+// expansions get long enough to be referred to rather than copied.
+struct host_shape {
+    int most_vars;
+    int most_pieces;
+};
+
+std::vector<var_spec> random_host(std::mt19937 *rng, host_shape shape = {4, 5})
+{
+    static const char *const names[] = {"a", "b", "c", "ab", "a}", "${a", "=", "x=a"};
+    static const char *const pieces[] = {
+        "${a}", "${b}", "${c}", "${ab}", "$", "{", "}", "a", "b", "=", "${", "$${", "{a}", "c}",
+        "${a}${a}", "$$", "{{", "${b}}", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"};
+    std::uniform_int_distribution<int> count(1, shape.most_vars), length(0, shape.most_pieces);
+    std::uniform_int_distribution<size_t> name(0, std::size(names) - 1);
+    std::uniform_int_distribution<size_t> piece(0, std::size(pieces) - 1);
+    std::vector<var_spec> vars;
+    for (int n = count(*rng), tries = 0; static_cast<int>(vars.size()) < n && tries < 30; tries++) {
+        std::string nm = names[name(*rng)];
+        bool taken = false;
+        for (const var_spec &v : vars)
+            taken |= v.name == nm;
+        if (taken)
+            continue;
+        std::string value;
+        for (int k = length(*rng); k > 0; k--)
+            value += pieces[piece(*rng)];
+        vars.push_back(var_spec{nm, value, static_cast<int32_t>(10 + vars.size())});
+    }
+    return vars;
+}
+
+// Hosts built for references that reach across the start of inserted
+// values: values that begin with "{" after a "$", and "$" runs to feed them.
+std::vector<var_spec> crossing_host(std::mt19937 *rng)
+{
+    static const char *const names[] = {"a", "b", "c", "d", "e"};
+    static const char *const pieces[] = {"${a}", "${b}", "${c}", "${d}", "${e}", "$",   "$$",
+                                         "{",    "}",    "{a",   "{b",   "{c}",  "a}",  "b}",
+                                         "c",    "${",   "{a}",  "{b}",  "d}",   "e",   "$${a}",
+                                         "$${b}", "$${c}", "$${d}"};
+    std::uniform_int_distribution<int> count(2, 5), length(1, 6);
+    std::uniform_int_distribution<size_t> piece(0, std::size(pieces) - 1);
+    std::vector<var_spec> vars;
+    for (int i = count(*rng) - 1; i >= 0; i--) {
+        std::string value;
+        for (int k = length(*rng); k > 0; k--)
+            value += pieces[piece(*rng)];
+        vars.push_back(var_spec{names[i], value, static_cast<int32_t>(10 + vars.size())});
+    }
+    if ((*rng)() % 2)
+        vars.push_back(var_spec{"ab", "${a}", 30});
+    if ((*rng)() % 2)
+        vars.push_back(var_spec{"bc", "$", 31});
+    return vars;
+}
+
+std::string shown(const std::vector<var_spec> &vars)
+{
+    std::string s;
+    for (const var_spec &v : vars)
+        s += "[" + v.name + "] = [" + v.value + "]  ";
+    return s;
+}
+
+TEST(Expand, SameAsTheRuleOnGeneratedHosts)
+{
+    std::mt19937 rng(20240611);
+    std::uniform_int_distribution<int> small_limit(0, 3);
+    int kinds[4] = {};
+    for (int i = 0; i < 60000; i++) {
+        std::vector<var_spec> vars = i % 3 == 0   ? random_host(&rng, host_shape{4, 5})
+                                     : i % 3 == 1 ? random_host(&rng, host_shape{8, 8})
+                                                  : crossing_host(&rng);
+        uint64_t limit = small_limit(rng) ? expand_data_limit : 10 + rng() % 200;
+        outcome expected = literal(vars, limit, true, 5000);
+        ASSERT_NE(expected.kind, out_endless) << shown(vars);
+        ASSERT_EQ(fast(vars, limit), expected) << shown(vars) << " limit " << limit;
+        kinds[expected.kind]++;
+    }
+    // The generated hosts reach every outcome, cycles among the failures.
+    EXPECT_GT(kinds[out_data], 2000);
+    EXPECT_GT(kinds[out_failure], 2000);
+    EXPECT_GT(kinds[out_too_large], 50);
+}
+
+// Without any cycle check, an expansion that goes on for ever is one that
+// the region rule calls recursive; and where a host holds no cycle the two
+// agree exactly.
+TEST(Expand, RegionRuleCatchesEveryEndlessExpansion)
+{
+    std::mt19937 rng(7);
+    int endless = 0;
+    for (int i = 0; i < 10000; i++) {
+        std::vector<var_spec> vars = i % 2 ? random_host(&rng) : crossing_host(&rng);
+        outcome plain = literal(vars, expand_data_limit, false, 400, 4000);
+        outcome ruled = literal(vars, expand_data_limit, true, 5000);
+        if (plain.kind == out_endless) {
+            endless++;
+            EXPECT_EQ(ruled.msg, "recursive variable reference") << shown(vars);
+        } else if (ruled.msg != "recursive variable reference") {
+            EXPECT_EQ(plain, ruled) << shown(vars);
+        }
+    }
+    EXPECT_GT(endless, 500);
+}
+
+// Hosts whose references only lead to later variables, with stray "$" and
+// "{" that can open references at the borders but never form the name of a
+// variable: the region rule never fires, and the three expansions agree.
+TEST(Expand, NoCycleFoundWhereThereIsNone)
+{
+    std::mt19937 rng(99);
+    static const char *const names[] = {"a", "b", "c", "d"};
+    static const char *const plain[] = {"$", "{", "x", "=", "$$", "{{"};
+    std::uniform_int_distribution<int> count(1, 4), length(0, 6), coin(0, 1);
+    int succeeded = 0;
+    for (int i = 0; i < 5000; i++) {
+        int n = count(rng);
+        std::vector<var_spec> vars;
+        for (int k = 0; k < n; k++) {
+            std::string value;
+            for (int j = length(rng); j > 0; j--) {
+                if (k + 1 < n && coin(rng))
+                    value += std::string("${") + names[k + 1 + rng() % (n - k - 1)] + "}";
+                else
+                    value += plain[rng() % std::size(plain)];
+            }
+            vars.push_back(var_spec{names[k], value, k + 1});
+        }
+        outcome plain_rule = literal(vars, expand_data_limit, false, 5000);
+        ASSERT_NE(plain_rule.kind, out_endless) << shown(vars);
+        EXPECT_EQ(literal(vars, expand_data_limit, true, 5000), plain_rule) << shown(vars);
+        EXPECT_EQ(fast(vars), plain_rule) << shown(vars);
+        succeeded += plain_rule.kind == out_data;
+    }
+    EXPECT_GT(succeeded, 1000);
+}
+
+} // namespace

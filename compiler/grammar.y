@@ -1,0 +1,113 @@
+/* The configuration grammar. Its actions fill the host and class tables.
+ *
+ * Action timing matters: the name action of a one-line entry switches the
+ * lexer to mode 1 before the colon is read (a default reduction, made
+ * without lookahead), and every assignment runs right after its last token.
+ * The value of every symbol is a plain pointer, so the parser's stacks can be
+ * relocated when they grow (from 200 entries, doubling, up to 10000).
+ */
+%{
+#include "compiler/grammar_support.h"
+#include "compiler/lexer.h"
+#include "compiler/tables.h"
+%}
+
+%define api.value.type {char *}
+
+%token END 0
+%token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE
+
+%start config
+
+%%
+
+config
+    : class_def config
+    | host_block config
+    | ';' config
+    | host_line config
+    | %empty
+    ;
+
+host_line
+    : STRING { host_new($1); lex_mode = 1; } ':' inline_items NEWLINE
+    ;
+
+inline_items
+    : inline_item
+    | inline_items inline_item
+    ;
+
+inline_item
+    : STRING '(' STRING ')' { host_set(assign_override, $1, $3); }
+    | STRING '(' ')'        { host_set(assign_override, $1, ""); }
+    ;
+
+host_block
+    : CLIENT STRING { host_new($2); } host_includes host_body
+    ;
+
+host_includes
+    : %empty
+    | ':' host_include_list
+    ;
+
+host_include_list
+    : STRING { host_include($1); }
+    | STRING { host_include($1); } ',' host_include_list
+    ;
+
+host_body
+    : '{' host_assigns '}'
+    | ';'
+    ;
+
+host_assigns
+    : host_assign
+    | host_assign ';' host_assigns
+    | %empty
+    ;
+
+host_assign
+    : STRING '=' STRING             { host_set(assign_plain, $1, $3); }
+    | STRING PLUSEQ STRING          { host_set(assign_append, $1, $3); }
+    | OVERRIDE STRING '=' STRING    { host_set(assign_override, $2, $4); }
+    ;
+
+class_def
+    : CLASS STRING { class_new($2); } class_includes class_body
+    ;
+
+class_includes
+    : %empty
+    | ':' class_include_list
+    ;
+
+class_include_list
+    : STRING { class_include($1); }
+    | STRING { class_include($1); } ',' class_include_list
+    ;
+
+class_body
+    : '{' class_assigns '}'
+    | ';'
+    ;
+
+class_assigns
+    : class_assign
+    | class_assign ';' class_assigns
+    | %empty
+    ;
+
+class_assign
+    : STRING '=' STRING             { class_set(assign_plain, $1, $3); }
+    | STRING PLUSEQ STRING          { class_set(assign_append, $1, $3); }
+    | OVERRIDE STRING '=' STRING    { class_set(assign_override, $2, $4); }
+    ;
+
+%%
+
+void parse_config()
+{
+    yyparse();
+}

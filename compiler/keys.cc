@@ -1,0 +1,127 @@
+// Splitting a host's name into the keys of its records.
+#include "compiler/keys.h"
+
+#include "lib/fmt.h"
+#include "lib/scan.h"
+#include "lib/zostr.h"
+
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstring>
+#include <netinet/in.h>
+
+namespace {
+
+const key_failure not_an_address{"bad input format", "not an IP address"};
+const key_failure no_prefix_length{"bad input format", "not a number after /"};
+const key_failure prefix_too_long{"bad input format", "/number too large"};
+const key_failure prefix_too_short{"bad /mask in input", "/number <20"};
+
+zostr scratch;   // the address text of a network, the key of a range
+
+// Writes a in dotted decimal, as inet_ntoa does; returns the length.
+size_t format_address(char *out, uint32_t a)
+{
+    char *p = out;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        unsigned octet = (a >> shift) & 0xFF;
+        if (octet >= 100)
+            *p++ = static_cast<char>('0' + octet / 100);
+        if (octet >= 10)
+            *p++ = static_cast<char>('0' + octet / 10 % 10);
+        *p++ = static_cast<char>('0' + octet % 10);
+        if (shift)
+            *p++ = '.';
+    }
+    return static_cast<size_t>(p - out);
+}
+
+const key_failure *network_keys(const char *item, const char *slash, key_sink sink,
+                                void *context)
+{
+    zostr_xdup_mem(&scratch, item, static_cast<uint64_t>(slash - item));
+    zostr_xadd_char(&scratch, 0);
+    in_addr address;
+    if (!inet_aton(scratch.data, &address))
+        return &not_an_address;
+    uint64_t bits;
+    int used = scan_ulong(slash + 1, &bits, 0);
+    if (used == 0)
+        return &no_prefix_length;
+    if (used < 0 || bits > 32)
+        return &prefix_too_long;
+    if (bits < 20)
+        return &prefix_too_short;
+    uint32_t mask = bits == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> bits);
+    uint32_t first = ntohl(address.s_addr) & mask;
+    char key[16];
+    for (uint64_t i = 0; i <= uint64_t{~mask}; i++)
+        sink(context, key, format_address(key, first + static_cast<uint32_t>(i)));
+    return nullptr;
+}
+
+// prefix start-end suffix: the prefix runs up to the last "." before the
+// "-"; start and end are decimal numbers, end at most 255.
+void range_keys(const char *item, size_t length, const char *dash, key_sink sink, void *context)
+{
+    size_t before = static_cast<size_t>(dash - item);
+    size_t prefix = before;
+    while (prefix && item[prefix - 1] != '.')
+        prefix--;
+    uint64_t start;
+    if (scan_ulong(item + prefix, &start, 10) < 0)
+        return;
+    const char *after = dash + 1;
+    size_t after_length = length - before - 1;
+    uint64_t end;
+    int used = scan_ulong(after, &end, 10);
+    const char *suffix = after;
+    size_t suffix_length = after_length;
+    if (used < 0) {
+        end = 255;
+        suffix_length = 0;
+    } else if (used > 0) {
+        suffix += used;
+        suffix_length -= static_cast<size_t>(used);
+        if (end > 255)
+            end = 255;
+    } else {
+        end = 255;
+    }
+    zostr_xdup_mem(&scratch, item, prefix);
+    for (uint64_t n = start; n <= end; n++) {
+        char digits[fmt_ulong_size];
+        zostr_cut(&scratch, static_cast<int64_t>(prefix));
+        zostr_xadd_mem(&scratch, digits, fmt_ulong(digits, n, 10));
+        zostr_xadd_mem(&scratch, suffix, suffix_length);
+        sink(context, scratch.data, scratch.length);
+    }
+}
+
+const key_failure *item_keys(const char *item, size_t length, key_sink sink, void *context)
+{
+    if (const void *slash = memchr(item, '/', length))
+        return network_keys(item, static_cast<const char *>(slash), sink, context);
+    if (const void *dash = memchr(item, '-', length))
+        range_keys(item, length, static_cast<const char *>(dash), sink, context);
+    else
+        sink(context, item, length);
+    return nullptr;
+}
+
+} // namespace
+
+const key_failure *keys_split(const char *name, key_sink sink, void *context)
+{
+    for (const char *p = name;;) {
+        const char *end = p;
+        while (*end && *end != ',')
+            end++;
+        if (end > p)
+            if (const key_failure *f = item_keys(p, static_cast<size_t>(end - p), sink, context))
+                return f;
+        if (!*end)
+            return nullptr;
+        p = end + 1;
+    }
+}

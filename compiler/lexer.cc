@@ -1,0 +1,202 @@
+// The configuration lexer.
+#include "compiler/lexer.h"
+
+#include "compiler/grammar.hh"
+#include "compiler/report.h"
+#include "lib/zostr.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+int lex_mode;
+const char *last_symbol;
+const char *lex_position;
+
+namespace {
+
+// The token's text is built here, then handed over to the grammar.
+zostr token_text;
+
+// Character classes of the "C" locale; bytes from 0x80 up are neither.
+constexpr bool is_space(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+constexpr bool is_alnum(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+constexpr unsigned char to_lower(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+// Bytes that end a bare word besides NUL and white space, per mode group.
+constexpr std::array<bool, 256> delimiter_set(std::string_view chars)
+{
+    std::array<bool, 256> set{};
+    set[0] = true;
+    for (unsigned char c = 1; c != 0; c++)
+        set[c] = is_space(c);
+    for (char c : chars)
+        set[static_cast<unsigned char>(c)] = true;
+    return set;
+}
+
+constexpr std::array<bool, 256> normal_delimiters = delimiter_set("{},=;+:");
+constexpr std::array<bool, 256> line_delimiters = delimiter_set("()");
+
+struct keyword {
+    std::string_view text;
+    int token;
+};
+
+const keyword keywords[] = {
+    {"class", CLASS},
+    {"client", CLIENT},
+    {"override", OVERRIDE},
+    {"+=", PLUSEQ},
+};
+
+// Moves past a block comment that starts at the position; newlines in it are
+// counted. A comment that never ends would swallow the rest of the input.
+void skip_block_comment()
+{
+    int32_t opened_at = config_line;
+    const char *p = lex_position + 2;
+    for (;; p++) {
+        if (*p == 0) {
+            lex_position = p;
+            die_at(opened_at, 0, "parse error", "unterminated comment");
+        }
+        if (*p == '\n')
+            config_line = static_cast<int32_t>(static_cast<uint32_t>(config_line) + 1);
+        else if (p[0] == '*' && p[1] == '/')
+            break;
+    }
+    lex_position = p + 2;
+}
+
+// Skips white space and comments. Returns true when a newline ends a
+// one-line entry: the NEWLINE token, with the newline left in place.
+bool skip(void)
+{
+    for (;;) {
+        unsigned char c = static_cast<unsigned char>(*lex_position);
+        if (is_space(c)) {
+            if (c == '\n') {
+                if (lex_mode != 0) {
+                    lex_mode = 0;
+                    return true;
+                }
+                config_line = static_cast<int32_t>(static_cast<uint32_t>(config_line) + 1);
+            }
+            lex_position++;
+        } else if (c == '#' || (c == '/' && lex_position[1] == '/')) {
+            const char *end = strchr(lex_position, '\n');
+            lex_position = end ? end : lex_position + strlen(lex_position);
+        } else if (c == '/' && lex_position[1] == '*') {
+            skip_block_comment();
+        } else {
+            return false;
+        }
+    }
+}
+
+int match_keyword()
+{
+    for (const keyword &k : keywords) {
+        size_t n = k.text.size();
+        size_t i = 0;
+        while (i < n && to_lower(static_cast<unsigned char>(lex_position[i])) == k.text[i])
+            i++;
+        if (i == n && !is_alnum(static_cast<unsigned char>(lex_position[n]))) {
+            lex_position += n;
+            last_symbol = k.text.data();
+            return k.token;
+        }
+    }
+    return 0;
+}
+
+char *take_text(const char *start, size_t length)
+{
+    zostr_xdup_mem(&token_text, start, length);
+    zostr_xadd_char(&token_text, 0);
+    char *text = token_text.data;
+    token_text.data = nullptr;
+    zostr_forget(&token_text);
+    return text;
+}
+
+int word(char **value)
+{
+    if (int token = match_keyword())
+        return token;
+    const char *start = lex_position;
+    if (*start == '"') {
+        const char *close = strchr(start + 1, '"');
+        const char *end = close ? close : start + 1 + strlen(start + 1);
+        *value = take_text(start + 1, static_cast<size_t>(end - start - 1));
+        lex_position = close ? close + 1 : end;
+        last_symbol = "\"string\"";
+        return STRING;
+    }
+    const std::array<bool, 256> &stop = lex_mode == 0 ? normal_delimiters : line_delimiters;
+    const char *end = start + 1;   // the first byte belongs to the word, even a '+'
+    while (!stop[static_cast<unsigned char>(*end)])
+        end++;
+    *value = take_text(start, static_cast<size_t>(end - start));
+    lex_position = end;
+    last_symbol = "string";
+    return STRING;
+}
+
+// A one-character token: its text is its own last symbol.
+int punctuation(const char *symbol)
+{
+    lex_position++;
+    last_symbol = symbol;
+    return static_cast<unsigned char>(*symbol);
+}
+
+} // namespace
+
+void lex_start(const char *text)
+{
+    lex_position = text;
+    lex_mode = 0;
+    last_symbol = nullptr;
+}
+
+int next_token(char **value)
+{
+    if (skip())
+        return NEWLINE;
+    if (*lex_position == 0)
+        return 0;
+    last_symbol = nullptr;
+    switch (*lex_position) {
+    case '(': return punctuation("(");
+    case ')': return punctuation(")");
+    default: break;
+    }
+    if (lex_mode == 0) {
+        switch (*lex_position) {
+        case '{': return punctuation("{");
+        case '}': return punctuation("}");
+        case ',': return punctuation(",");
+        case ':': return punctuation(":");
+        case ';': return punctuation(";");
+        case '=': return punctuation("=");
+        default: break;
+        }
+    } else if (lex_mode == 1 && *lex_position == ':') {
+        lex_mode = 2;
+        return punctuation(":");
+    }
+    return word(value);
+}

@@ -1,0 +1,68 @@
+// zarray: a growable array of plain records kept in the block of a zostr,
+// for the scratch tables of record generation. Growth and the report of
+// exhausted memory are the string library's. The block may move when the
+// array grows, so pointers into it are good only until the next push.
+#pragma once
+
+#include "lib/zostr.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+template <typename T>
+struct zarray {
+    static_assert(std::is_trivially_copyable_v<T>);
+    zostr block;
+};
+
+template <typename T>
+size_t zarray_size(const zarray<T> *a)
+{
+    return a->block.data ? a->block.length / sizeof(T) : 0;
+}
+
+template <typename T>
+T *zarray_at(const zarray<T> *a, size_t i)
+{
+    return reinterpret_cast<T *>(a->block.data) + i;
+}
+
+template <typename T>
+T *zarray_last(const zarray<T> *a)
+{
+    return zarray_at(a, zarray_size(a) - 1);
+}
+
+template <typename T>
+void zarray_push(zarray<T> *a, const T &record)
+{
+    zostr_xadd_mem(&a->block, &record, sizeof record);
+}
+
+// Keeps the first n records.
+template <typename T>
+void zarray_cut(zarray<T> *a, size_t n)
+{
+    if (a->block.data)
+        zostr_cut(&a->block, static_cast<int64_t>(n * sizeof(T)));
+}
+
+template <typename T>
+void zarray_pop(zarray<T> *a)
+{
+    zarray_cut(a, zarray_size(a) - 1);
+}
+
+// Makes the array n zero-filled records long.
+template <typename T>
+void zarray_zero(zarray<T> *a, size_t n)
+{
+    static const char zeros[4096] = {};
+    zarray_cut(a, 0);
+    for (size_t left = n * sizeof(T); left;) {
+        size_t k = left < sizeof zeros ? left : sizeof zeros;
+        zostr_xadd_mem(&a->block, zeros, k);
+        left -= k;
+    }
+}
