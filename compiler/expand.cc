@@ -83,24 +83,66 @@ int32_t lookup(const char *name, uint64_t length)
     }
 }
 
-// Replaces the reference to var, already removed, at the scan position. A
-// "$" just before it would pair with a "{" at the front of the value's
-// expansion; that "{" would have stood at the front from the moment it got
-// there, so the memo's first byte tells.
-void resolve(context *c, uint32_t var)
+void pop_dollar(context *c)
+{
+    text_pop_dollar(&c->out);
+    if (c->out.length < c->low)
+        c->low = c->out.length;
+}
+
+// Asks for a memo to be computed before the reference to var is replaced.
+event compute(context *c, uint32_t var, uint32_t slot)
+{
+    c->waiting = static_cast<int32_t>(var);
+    c->waiting_for = slot;
+    return ev_compute;
+}
+
+// Which memo, if any, replaces the reference to var here. A "$" just before
+// it pairs with a "{" at the front of the value's expansion; that "{" would
+// have stood at the front from the moment it got there, so the memo's first
+// byte tells, and the memo behind "$" bytes then says how many of them the
+// front uses up.
+event choose_memo(context *c, uint32_t var, uint32_t *chosen)
 {
     const memo *m = memo_of(var);
-    bool use_memo = m->state == memo_ok && !(c->out.trail && m->first == '{') &&
-                    !memo_reaches_region(c, var);
-    if (use_memo)
-        text_add_memo(&c->out, var);
+    *chosen = no_memo;
+    if (m->state != memo_ok)
+        return ev_next;
+    if (!c->out.trail || m->first != '{') {
+        if (!memo_reaches_region(c, var))
+            *chosen = var;
+        return ev_next;
+    }
+    uint32_t behind = behind_dollars(var);
+    const memo *d = memo_of(behind);
+    if (d->state == memo_none)
+        return compute(c, var, behind);
+    if (d->state == memo_ok && d->dollars <= c->out.trail && !memo_reaches_region(c, behind))
+        *chosen = behind;
+    return ev_next;
+}
+
+// Replaces the reference to var, already removed, at the scan position.
+event resolve(context *c, uint32_t var)
+{
+    uint32_t chosen;
+    if (choose_memo(c, var, &chosen) == ev_compute)
+        return ev_compute;
+    if (chosen == behind_dollars(var)) {
+        for (uint32_t i = memo_of(chosen)->dollars; i; i--)
+            pop_dollar(c);
+        segs_take_in(c, segs_cross(c, c->out.length), c->out.length);
+    }
+    if (chosen != no_memo)
+        text_add_memo(&c->out, chosen);
     else if (value_length(var))
-        segs_push(var_at(var)->value, value_length(var), c->out.length, 0,
-                  static_cast<int32_t>(var));
+        segs_push_region(c, var_at(var)->value, value_length(var), var);
     if (c->var < 0)
-        return;
-    zarray_push(&ex.work_deps, dep{var, use_memo});
-    c->raw |= !use_memo || m->raw;
+        return ev_next;
+    zarray_push(&ex.work_deps, dep{var, chosen});
+    c->raw |= chosen != var || memo_of(var)->raw;
+    return ev_next;
 }
 
 event fail_reference(const context *c, const char *msg, const char *name, uint64_t length)
@@ -160,21 +202,17 @@ event reference(context *c, bool from_out)
     int32_t var = lookup(name, length);
     if (var < 0)
         return fail_reference(c, "didn't find variable", name, length);
-    uint32_t low = segs_consume(close);
+    segs_consume(close);
     if (from_out)
-        text_pop_dollar(&c->out);
-    uint32_t crossed = segs_cross(c, low, c->out.length);
-    const memo *m = memo_of(static_cast<uint32_t>(var));
-    bool cycle = segs_in_region(var) || m->state == memo_busy;
-    segs_take_in(crossed, c->out.length);
+        pop_dollar(c);
+    uint32_t crossed = segs_cross(c, c->out.length);
+    bool cycle = segs_in_region(var, crossed) || memo_busy_for(static_cast<uint32_t>(var));
+    segs_take_in(c, crossed, c->out.length);
     if (cycle)
         return fail_reference(c, "recursive variable reference", name, length);
-    if (m->state == memo_none) {
-        c->waiting = var;
-        return ev_compute;
-    }
-    resolve(c, static_cast<uint32_t>(var));
-    return ev_next;
+    if (memo_of(static_cast<uint32_t>(var))->state == memo_none)
+        return compute(c, static_cast<uint32_t>(var), static_cast<uint32_t>(var));
+    return resolve(c, static_cast<uint32_t>(var));
 }
 
 // Moves the next bytes that cannot begin a reference to the output.
@@ -216,14 +254,16 @@ expand_status run()
 {
     for (;;) {
         context *c = zarray_last(&ex.contexts);
+        event e = ev_next;
         if (c->waiting >= 0) {
             uint32_t var = static_cast<uint32_t>(c->waiting);
             c->waiting = -1;
-            resolve(c, var);
+            e = resolve(c, var);
         }
-        event e = scan(c);
+        if (e == ev_next)
+            e = scan(c);
         if (e == ev_compute) {
-            memo_begin(static_cast<uint32_t>(c->waiting));
+            memo_begin(c->waiting_for);
             continue;
         }
         if (zarray_size(&ex.contexts) == 1)
@@ -240,13 +280,14 @@ void begin_item(context *c, uint32_t k)
     const char *rest = v->name;
     uint64_t rest_length = strlen(v->name);
     ex.item = k;
+    ex.item_crossed = false;
     if (k == 0) {
         const char *eq = static_cast<const char *>(memchr(rest, '=', rest_length));
         if (!eq) {
             text_add_bytes(&c->out, rest, rest_length);
             text_add_bytes(&c->out, "=", 1);
             if (value_length(k))
-                segs_push(v->value, value_length(k), c->out.length, 0, 0);
+                segs_push_region(c, v->value, value_length(k), k);
             return;
         }
         uint64_t skipped = static_cast<uint64_t>(eq - rest) + 1;
@@ -255,10 +296,10 @@ void begin_item(context *c, uint32_t k)
         rest_length -= skipped;
     }
     if (value_length(k))
-        segs_push(v->value, value_length(k), deferred, seg_count() + 1, static_cast<int32_t>(k));
-    segs_push("=", 1, 0, 0, -1);
+        segs_push_waiting(v->value, value_length(k), k);
+    segs_push_plain("=", 1);
     if (rest_length)
-        segs_push(rest, rest_length, 0, 0, -1);
+        segs_push_plain(rest, rest_length);
 }
 
 void reset(const host *h, uint64_t limit)
@@ -269,10 +310,15 @@ void reset(const host *h, uint64_t limit)
     data_written = nullptr;
     index_vars(h);
     size_t n = zarray_size(&ex.vars);
-    zarray_zero(&memos, n);
+    ex.var_count = static_cast<uint32_t>(n);
+    zarray_zero(&memos, 2 * n);
     zarray_zero(&ex.region_count, n);
-    zarray_zero(&ex.marks, n);
+    zarray_zero(&ex.lowest_region, n);
+    zarray_zero(&ex.behind_busy, n);
+    ex.regions_live = 0;
+    ex.behind_busy_count = 0;
     zarray_cut(&ex.segs, 0);
+    zarray_cut(&ex.groups, 0);
     zarray_cut(&ex.work_deps, 0);
     zarray_cut(&ex.memo_deps, 0);
     zarray_cut(&ex.raw_lists, 0);

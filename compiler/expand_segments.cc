@@ -1,9 +1,14 @@
 // The text still to scan: a stack of segments, the regions they belong to,
 // and reading a reference across them.
 //
-// A region is counted while a reference can lie wholly inside it. An item's
-// value is a region that begins only once the scan has passed the "=" before
-// it; every other region begins where its value was inserted.
+// A region holds its segment and every segment above it. An item's value is
+// a region that begins only once the scan has passed the "=" before it;
+// every other region begins where its value was inserted. Regions that
+// began at the same place form a group, kept as one record, since a
+// reference reaching across the start of one reaches across all of them.
+// A region is counted from its beginning to its end; a reference lies in a
+// variable's region when that variable's lowest counted region is below
+// the group the reference reached across, if any.
 #include "compiler/expand_state.h"
 
 #include <cstring>
@@ -15,11 +20,27 @@ uint32_t *count_of(int32_t var)
     return zarray_at(&ex.region_count, static_cast<uint32_t>(var));
 }
 
-void begin_region(segment *s, uint64_t start)
+uint32_t group_count()
 {
-    s->start = start;
-    if (s->var >= 0)
-        ++*count_of(s->var);
+    return static_cast<uint32_t>(zarray_size(&ex.groups));
+}
+
+region_group *top_group(const context *c)
+{
+    return group_count() > c->group_base ? zarray_last(&ex.groups) : nullptr;
+}
+
+// Counts the region of segment i, begun at start, into its group.
+void begin_region(const context *c, uint32_t i, uint64_t start)
+{
+    segment *s = seg(i);
+    s->deferred = false;
+    if (!(*count_of(s->var))++)
+        *zarray_at(&ex.lowest_region, static_cast<uint32_t>(s->var)) = i;
+    ex.regions_live++;
+    region_group *g = top_group(c);
+    if (!g || g->start != start)
+        zarray_push(&ex.groups, region_group{start, i});
 }
 
 int first_below(const context *c, uint32_t i)
@@ -30,50 +51,51 @@ int first_below(const context *c, uint32_t i)
     return no_char;
 }
 
-// Whether a reference beginning at q began before s's region: a "$" that
-// ended the output before the region, or (for an item's value) a reference
-// that took in the "=" before it.
-bool begins_before(const segment *s, uint32_t low, uint64_t q)
-{
-    return s->start == deferred ? s->wait >= low : s->start > q;
-}
-
 } // namespace
 
-void segs_push(const char *text, uint64_t length, uint64_t start, uint32_t wait, int32_t var)
+void segs_push_plain(const char *text, uint64_t length)
 {
-    zarray_push(&ex.segs, segment{text, length, start, wait, var, false});
-    if (var >= 0 && start != deferred)
-        ++*count_of(var);
+    zarray_push(&ex.segs, segment{text, length, -1, false});
+}
+
+void segs_push_region(const context *c, const char *text, uint64_t length, uint32_t var)
+{
+    zarray_push(&ex.segs, segment{text, length, static_cast<int32_t>(var), false});
+    begin_region(c, seg_count() - 1, c->out.length);
+}
+
+void segs_push_waiting(const char *text, uint64_t length, uint32_t var)
+{
+    zarray_push(&ex.segs, segment{text, length, static_cast<int32_t>(var), true});
 }
 
 void segs_pop()
 {
-    const segment *s = top_seg();
-    if (s->var >= 0 && s->start != deferred)
+    uint32_t i = seg_count() - 1;
+    const segment *s = seg(i);
+    if (s->var >= 0 && !s->deferred) {
         --*count_of(s->var);
+        ex.regions_live--;
+        if (group_count() && zarray_last(&ex.groups)->first == i)
+            zarray_pop(&ex.groups);
+    }
     zarray_pop(&ex.segs);
 }
 
-bool segs_in_region(int32_t var)
+bool segs_in_region(int32_t var, uint32_t crossed)
 {
-    return *count_of(var) != 0;
+    return *count_of(var) && *zarray_at(&ex.lowest_region, static_cast<uint32_t>(var)) < crossed;
 }
 
-// Drops the exhausted segments on top; a region waiting for one of them to
-// end begins where the scan now stands.
+// Drops the exhausted segments on top. An item's value begins when the "="
+// before it is passed.
 void segs_settle(const context *c)
 {
     while (seg_count() > c->seg_base && !top_seg()->length) {
-        uint32_t ended = seg_count() - 1;
         segs_pop();
-        for (uint32_t j = ended; j-- > c->seg_base;) {
-            segment *s = seg(j);
-            if (s->start != deferred)
-                break;
-            if (s->wait == ended)
-                begin_region(s, c->out.length);
-        }
+        uint32_t i = seg_count();
+        if (i > c->seg_base && seg(i - 1)->deferred)
+            begin_region(c, i - 1, c->out.length);
     }
 }
 
@@ -128,47 +150,50 @@ void segs_name(spot from, spot close, const char **name, uint64_t *length)
     *length = ex.name_text.length;
 }
 
-// Removes the reference up to its "}"; returns the lowest segment index that
-// it used up.
-uint32_t segs_consume(spot close)
+// Removes the reference up to its "}".
+void segs_consume(spot close)
 {
-    uint32_t low = seg_count();
-    while (seg_count() > close.seg + 1) {
+    while (seg_count() > close.seg + 1)
         segs_pop();
-        low = seg_count();
-    }
     segment *s = seg(close.seg);
     s->text += close.off + 1;
     s->length -= close.off + 1;
-    return low;
 }
 
-// A region that a reference reached into from before its start takes in the
-// text that replaces the reference; one that the reference used up is gone.
-// (Were it to begin after that text instead, a value could feed a "$" to
-// the next reference to itself for ever: b = "{c}{b}" after a "$", with
-// c = "$$".) Only the regions begun at the scan position can be concerned,
-// and the reference does not lie in them: they are left out of the count
-// until it has been checked (segs_take_in). Returns the first of them.
-uint32_t segs_cross(const context *c, uint32_t low, uint64_t q)
+// A reference beginning at q reached across the start of the regions begun
+// after q (at the scan position, or a few "$" before it for a memo behind
+// "$" bytes), or across the "=" before an item's value when that is now the
+// top segment. Those of them that it used up are gone; the first of the
+// others is returned (seg_count() when there is none). The reference does
+// not lie in them (segs_in_region), but they take in the text that
+// replaces it (segs_take_in). (Were they to begin after that text instead,
+// a value could feed a "$" to the next reference to itself for ever:
+// b = "{c}{b}" after a "$", with c = "$$".)
+uint32_t segs_cross(const context *c, uint64_t q)
 {
-    while (seg_count() > c->seg_base && !top_seg()->length && begins_before(top_seg(), low, q))
-        segs_pop();
     uint32_t first = seg_count();
-    while (first > c->seg_base && begins_before(seg(first - 1), low, q)) {
-        segment *s = seg(--first);
-        if (s->var >= 0 && s->start != deferred)
-            --*count_of(s->var);
-        s->start = deferred;
-        s->wait = UINT32_MAX;
-    }
-    return first;
+    if (first > c->seg_base && top_seg()->deferred)
+        first--;
+    for (uint32_t g = group_count(); g-- > c->group_base && zarray_at(&ex.groups, g)->start > q;)
+        first = zarray_at(&ex.groups, g)->first;
+    while (seg_count() > first && !top_seg()->length)
+        segs_pop();
+    return seg_count() > first ? first : seg_count();
 }
 
-void segs_take_in(uint32_t first, uint64_t q)
+void segs_take_in(const context *c, uint32_t first, uint64_t q)
 {
-    for (uint32_t i = first; i < seg_count(); i++) {
-        begin_region(seg(i), q);
-        seg(i)->crossed = true;
+    if (first == seg_count())
+        return;
+    if (c->var < 0 && first == c->seg_base)
+        ex.item_crossed = true;
+    if (seg(first)->deferred) {
+        begin_region(c, first, q);
+        return;
     }
+    while (zarray_last(&ex.groups)->first > first)
+        zarray_pop(&ex.groups);
+    zarray_last(&ex.groups)->start = q;
+    if (group_count() > c->group_base + 1 && zarray_at(&ex.groups, group_count() - 2)->start == q)
+        zarray_pop(&ex.groups);
 }

@@ -10,35 +10,44 @@
 
 #include <cstdint>
 
-constexpr uint64_t deferred = UINT64_MAX;
-
 // Text still to scan: what is left of a stored value being expanded in
 // place (whose region this is, when var >= 0), or plain text. Segments form
-// a stack with the next byte on top; a region holds its own segment and all
-// above it.
+// a stack with the next byte on top.
 struct segment {
     const char *text;
     uint64_t length;
-    uint64_t start;     // where the region began in the output, or deferred
-    uint32_t wait;      // while deferred: the segment whose end begins the region
     int32_t var;        // -1: plain text
-    bool crossed;       // it took in text from before its start
+    bool deferred;      // an item's value whose region has not begun yet
 };
+
+// Regions that began at the same place in the output: the segments from
+// first up.
+struct region_group {
+    uint64_t start;
+    uint32_t first;
+};
+
+constexpr uint32_t no_memo = UINT32_MAX;
 
 // A reference that a memo's expansion met.
 struct dep {
     uint32_t var;
-    uint32_t via_memo;   // resolved by that variable's memo (else scanned in place)
+    uint32_t memo;      // the memo that replaced it, or no_memo: scanned in place
 };
 
 // One expansion in progress: the host's data, or a variable's value on its
 // own (the computation of its memo).
 struct context {
     int32_t var;        // the variable whose memo this is; -1: the host's data
-    int32_t waiting;    // a reference whose memo is being computed, or -1
+    uint32_t slot;      // the memo
+    int32_t waiting;    // the variable of a reference waiting for a memo, or -1
+    uint32_t waiting_for;  // that memo
     uint32_t seg_base;
+    uint32_t group_base;
+    uint32_t regions_base;  // regions counted before it began
     uint32_t dep_base;
     text_out out;
+    uint64_t low;       // the shortest the output has been
     bool raw;           // a stored value was inserted and scanned in place
 };
 
@@ -51,17 +60,23 @@ struct spot {
 struct expansion {
     const host *h;
     uint64_t limit;
+    uint32_t var_count;
     zarray<host_var *> vars;
     zarray<uint64_t> value_lengths;
     zarray<uint32_t> var_slots;      // host_var address -> index + 1
     uint32_t var_slot_mask;
-    zarray<uint32_t> region_count;   // regions of each variable that a reference can lie in
+    zarray<uint32_t> region_count;   // counted regions of each variable
+    zarray<uint32_t> lowest_region;  // the lowest of them
+    uint32_t regions_live;           // counted regions of all variables
+    bool item_crossed;               // the item's value took in text from before it
     zarray<segment> segs;
+    zarray<region_group> groups;
     zarray<context> contexts;        // the host's data first
     zarray<dep> work_deps;           // of the memos being computed
     zarray<dep> memo_deps;
     zarray<uint32_t> raw_lists;
-    zarray<uint32_t> marks;          // per variable, for reaches_region
+    zarray<uint32_t> behind_busy;    // per variable: its memo behind "$" is being computed
+    uint32_t behind_busy_count;
     zarray<uint32_t> walk;
     uint32_t epoch;
     uint32_t item;                   // the variable whose assignment is being scanned
@@ -86,9 +101,20 @@ inline segment *top_seg()
     return zarray_last(&ex.segs);
 }
 
-inline memo *memo_of(uint32_t var)
+inline memo *memo_of(uint32_t slot)
 {
-    return zarray_at(&memos, var);
+    return zarray_at(&memos, slot);
+}
+
+// The memo of var's value behind a run of "$" bytes.
+inline uint32_t behind_dollars(uint32_t var)
+{
+    return ex.var_count + var;
+}
+
+inline bool memo_busy_for(uint32_t var)
+{
+    return memo_of(var)->state == memo_busy || *zarray_at(&ex.behind_busy, var);
 }
 
 inline uint64_t value_length(uint32_t var)
@@ -102,19 +128,21 @@ inline const host_var *var_at(uint32_t var)
 }
 
 // expand_segments.cc
-void segs_push(const char *text, uint64_t length, uint64_t start, uint32_t wait, int32_t var);
+void segs_push_plain(const char *text, uint64_t length);
+void segs_push_region(const context *c, const char *text, uint64_t length, uint32_t var);
+void segs_push_waiting(const char *text, uint64_t length, uint32_t var);
 void segs_pop();
 void segs_settle(const context *c);
 int segs_char_after_top(const context *c);
 bool segs_advance(const context *c, spot *p);
 bool segs_find_close(const context *c, spot from, spot *close);
 void segs_name(spot from, spot close, const char **name, uint64_t *length);
-uint32_t segs_consume(spot close);
-uint32_t segs_cross(const context *c, uint32_t low, uint64_t q);
-void segs_take_in(uint32_t first, uint64_t q);
-bool segs_in_region(int32_t var);
+void segs_consume(spot close);
+uint32_t segs_cross(const context *c, uint64_t q);
+void segs_take_in(const context *c, uint32_t first, uint64_t q);
+bool segs_in_region(int32_t var, uint32_t crossed);
 
 // expand_memo.cc
-void memo_begin(uint32_t var);
+void memo_begin(uint32_t slot);
 void memo_end(bool ok);
-bool memo_reaches_region(const context *c, uint32_t var);
+bool memo_reaches_region(const context *c, uint32_t slot);

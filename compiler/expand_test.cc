@@ -285,6 +285,26 @@ TEST(Expand, Table)
          many_in_place({{"p", "${w}", 1}, {"a", "{x${w}}", 2}, {"w", "${v}", 3}, {"v", "$${a}", 4},
                         {"x${w", "k", 5}}),
          failure("recursive variable reference", "${a}", 2)},
+        // v's value uses up the two "$" before it, one from g's value, one
+        // from h's (each scanned in place: they are unfinished on their own),
+        // so both regions take in what replaces v.
+        {"a value using up two \"$\" of two regions",
+         {{"t", "$${g}", 1}, {"g", "$${h}${", 2}, {"h", "${v}${", 3}, {"v", "{{x}y}", 4},
+          {"{x", "{z", 5}, {"zy", "ok", 6}},
+         failure("unfinished ${ in", "${${", 1)},
+        // v behind two "$" uses both up and leaves one: G's region, which
+        // began two bytes later, now begins before that "$", which the "{"
+        // after v then pairs with, so the reference to G lies in G.
+        {"a value behind \"$\" bytes leaving one for the next reference",
+         {{"t", "$$${G}", 1}, {"G", "${v}{G}", 2}, {"v", "{p}", 3}, {"p", "{q}$", 4}, {"q", "", 5}},
+         failure("recursive variable reference", "${G}", 1)},
+        // The memos are made for z, where nothing surrounds them. In the
+        // second item the reference to m= begins in the name and ends in
+        // the value, which takes in its replacement: the memo of m= would
+        // hide that v there refers to the item's own variable.
+        {"a memo in a value that took in text from its name",
+         {{"z", "${m=}", 1}, {"${m", "}x", 2}, {"m=", "${v}", 3}, {"v", "${${m}", 4}},
+         failure("recursive variable reference", "${${m}", 2)},
         // The reference to m= begins in the name and takes in the "=" and
         // the value's "}": the value's region takes in its replacement,
         // which refers to the item's own variable.
@@ -306,25 +326,37 @@ TEST(Expand, Table)
     }
 }
 
+// Each variable twice the one before, the second time after a "$": with v0
+// beginning with "{", every level behind a "$" pairs it with that "{".
+std::vector<var_spec> doubling(int levels, const char *first, const char *between)
+{
+    std::vector<var_spec> vars{{"v0", first, 1}, {"x", "y", 2}};
+    for (int i = 1; i < levels; i++) {
+        std::string prev = "${v" + std::to_string(i - 1) + "}";
+        vars.push_back(var_spec{"v" + std::to_string(i), prev + between + prev, i + 2});
+    }
+    return vars;
+}
+
 TEST(Expand, TooLarge)
 {
-    std::vector<var_spec> vars{{"v0", "x", 1}};
-    for (int i = 1; i < 40; i++)
-        vars.push_back(var_spec{"v" + std::to_string(i),
-                                "${v" + std::to_string(i - 1) + "}${v" + std::to_string(i - 1) + "}",
-                                i + 1});
-    EXPECT_EQ(fast(vars), (outcome{out_too_large, "", "", 0}));
+    EXPECT_EQ(fast(doubling(40, "x", "")), (outcome{out_too_large, "", "", 0}));
+    EXPECT_EQ(fast(doubling(40, "{x}", "$")), (outcome{out_too_large, "", "", 0}));
+    std::vector<var_spec> ten = doubling(10, "{x}", "$");
+    outcome expected = literal(ten, expand_data_limit, true, 100000);
+    EXPECT_EQ(expected.kind, out_data);
+    EXPECT_EQ(fast(ten), expected);
 
     // Just fitting and one byte over: the data is 19 bytes long.
-    std::vector<var_spec> small(vars.begin(), vars.begin() + 3);
+    std::vector<var_spec> small{{"v0", "x", 1}, {"v1", "${v0}${v0}", 2}, {"v2", "${v1}${v1}", 3}};
     EXPECT_EQ(fast(small, 19), data("v0=x|v1=xx|v2=xxxx|"));
     EXPECT_EQ(fast(small, 18).kind, out_too_large);
 }
 
 // A chain of 20000 variables, each referring to the one before, and the
-// same chain referring forward; and a chain whose values grow, each holding
-// the one before.
-TEST(Expand, LongChains)
+// same chain referring forward; a chain whose values grow, each holding the
+// one before; and a value that doubles a run of "$" sixteen times.
+TEST(Expand, LongExpansions)
 {
     const int n = 20000;
     std::vector<var_spec> back{{"v0", "x", 1}};
@@ -350,6 +382,18 @@ TEST(Expand, LongChains)
         growing_data += "v" + std::to_string(i) + "=" + std::string(i, 'a') + '\0';
     }
     EXPECT_EQ(fast(growing), (outcome{out_data, growing_data, "", 0}));
+
+    // Behind a "$", a refers to itself through its "{" and leaves two "$"
+    // for each one it takes: every "{a}" in x doubles the run, which only
+    // step by step expansion can produce.
+    std::string x = "$";
+    for (int i = 0; i < 16; i++)
+        x += "{a}";
+    std::string x_data = "a={a}$$" + std::string(1, '\0') + "x=";
+    for (int i = 0; i < 16; i++)
+        x_data += "{a}";
+    x_data += std::string(65536, '$') + '\0';
+    EXPECT_EQ(fast({{"a", "{a}$$", 1}, {"x", x, 2}}), (outcome{out_data, x_data, "", 0}));
 }
 
 // Random hosts over a tiny alphabet, so that references meet the borders of

@@ -137,12 +137,12 @@ void text_add_bytes(text_out *o, const char *bytes, uint64_t n)
     o->length = length_add(o->length, n);
 }
 
-void text_add_memo(text_out *o, uint32_t var)
+void text_add_memo(text_out *o, uint32_t slot)
 {
-    const memo *m = zarray_at(&memos, var);
+    const memo *m = zarray_at(&memos, slot);
     if (!m->length)
         return;
-    uint32_t target = m->alias >= 0 ? static_cast<uint32_t>(m->alias) : var;
+    uint32_t target = m->alias >= 0 ? static_cast<uint32_t>(m->alias) : slot;
     if (m->length < copy_below)
         write_text(&work_bytes, memo_frame(target, m->length), false);
     else
@@ -176,31 +176,41 @@ void text_pop_dollar(text_out *o)
     }
 }
 
-void text_store(text_out *o, uint32_t var)
+void text_store(text_out *o, uint32_t slot, uint64_t skip)
 {
-    memo *m = zarray_at(&memos, var);
-    uint64_t bytes = out_bytes(o);
+    memo *m = zarray_at(&memos, slot);
+    uint64_t bytes = out_bytes(o) - skip;
     uint32_t holes = out_holes(o);
     const text_hole *h = zarray_at(&work_holes, o->hole_base);
     m->alias = -1;
     m->byte_count = 0;
     m->hole_count = 0;
-    if (!bytes && holes == 1 && h->at == 0) {
+    if (!bytes && holes == 1 && h->at == skip) {
         m->alias = static_cast<int32_t>(h->memo);
     } else {
         m->byte_begin = memo_bytes.data ? memo_bytes.length : 0;
         m->byte_count = bytes;
         if (bytes)
-            zostr_xadd_mem(&memo_bytes, work_bytes.data + o->byte_base, bytes);
+            zostr_xadd_mem(&memo_bytes, work_bytes.data + o->byte_base + skip, bytes);
         m->hole_begin = static_cast<uint32_t>(zarray_size(&memo_holes));
         m->hole_count = holes;
-        for (uint32_t i = 0; i < holes; i++)
-            zarray_push(&memo_holes, *zarray_at(&work_holes, o->hole_base + i));
+        for (uint32_t i = 0; i < holes; i++) {
+            text_hole moved = *zarray_at(&work_holes, o->hole_base + i);
+            moved.at -= skip;
+            zarray_push(&memo_holes, moved);
+        }
     }
-    m->length = o->length;
-    m->trail = o->trail;
-    m->first = o->first;
-    m->last_other = o->last_other;
+    m->length = o->length - skip;
+    m->trail = o->trail < m->length ? o->trail : m->length;
+    m->last_other = o->trail < m->length ? o->last_other : no_char;
+    if (!m->length)
+        m->first = no_char;
+    else if (holes && h->at == skip)
+        m->first = zarray_at(&memos, h->memo)->first;
+    else if (skip)
+        m->first = static_cast<unsigned char>(work_bytes.data[o->byte_base + skip]);
+    else
+        m->first = o->first;
     text_drop(o);
 }
 

@@ -26,26 +26,28 @@ inline uint64_t length_add(uint64_t a, uint64_t b)
 struct text_hole {
     uint64_t at;        // offset in the owner's bytes
     uint64_t length;    // a prefix of the expansion this long
-    uint32_t memo;      // the variable whose expansion it is (never an alias)
+    uint32_t memo;      // the memo whose expansion it is (never an alias)
 };
 
 enum memo_state : uint8_t { memo_none, memo_busy, memo_ok, memo_bad };
 
 struct memo {
     memo_state state;
-    bool raw;           // it, or an expansion it used, inserted a stored value
+    bool raw;           // it, or a memo it used, expanded a value in its surroundings
+                        // (scanned in place, or behind "$" bytes)
     int first;          // the first byte, or no_char when empty
     int last_other;     // the last byte that is not "$", or no_char
     uint64_t trail;     // the "$" bytes at its end
     uint64_t length;
-    int32_t alias;      // the expansion whose prefix this one is, or -1
+    int32_t alias;      // the memo whose expansion this one is a prefix of, or -1
+    uint32_t dollars;   // for a memo behind "$" bytes: how many of them it used up
     uint64_t byte_begin;
     uint64_t byte_count;
     uint32_t hole_begin;
     uint32_t hole_count;
-    uint32_t dep_begin;  // the variables it referred to (see expand.cc)
+    uint32_t dep_begin;  // the references it met (see expand_memo.cc)
     uint32_t dep_count;
-    uint32_t raw_begin;  // the variables whose values were scanned in place in it
+    uint32_t raw_begin;  // the variables whose values it so expanded
     uint32_t raw_count;  // raw_many when too many to list
     uint32_t mark;       // walk epoch
     uint64_t written;    // 1 + where the host's data holds it in full, or 0
@@ -64,16 +66,19 @@ struct text_out {
     int first;
 };
 
-extern zarray<memo> memos;   // one per variable of the host
+// Two per variable of the host: its value expanded on its own, and behind
+// a run of "$" bytes (see expand_memo.cc).
+extern zarray<memo> memos;
 
 void text_reset();
 void text_begin(text_out *o);
 void text_add_bytes(text_out *o, const char *bytes, uint64_t n);
-void text_add_memo(text_out *o, uint32_t var);
+void text_add_memo(text_out *o, uint32_t slot);
 // Removes the "$" that ends the text.
 void text_pop_dollar(text_out *o);
-// Makes the text the expansion of var, and drops it from the work areas.
-void text_store(text_out *o, uint32_t var);
+// Makes the text, less its first skip bytes (which are bytes, not holes), the
+// expansion of the memo, and drops it from the work areas.
+void text_store(text_out *o, uint32_t slot, uint64_t skip);
 // Drops the text from the work areas.
 void text_drop(text_out *o);
 // The finished text of the host's data (the outermost one), written out.
