@@ -120,10 +120,11 @@ TEST(EmitDeathTest, ExpansionComesBeforeKeys)
 
 TEST(Emit, ANetworkOfLargeRecordsStreams)
 {
-    host *h = make_host("10.9.0.0/20", {{"blob", std::string(1019, 'b')}});
+    const std::string blob(1019, 'b');
+    host *h = make_host("10.9.0.0/20", {{"blob", blob}});
     std::vector<record> records = emitted({h});
     ASSERT_EQ(records.size(), 4096u);
-    EXPECT_EQ(records.front(), (record{"10.9.0.0", items("blob=" + std::string(1019, 'b') + "|")}));
+    EXPECT_EQ(records.front(), (record{"10.9.0.0", items("blob=" + blob + "|")}));
     EXPECT_EQ(records.back().key, "10.9.15.255");
     EXPECT_EQ(records.back().data.size(), 1025u);
 }
@@ -163,8 +164,12 @@ TEST(EmitDeathTest, AHostTooLargeForAnyDatabaseEndsTheRunAtOnce)
 {
     std::vector<std::pair<std::string, std::string>> vars{{"v0", "x"}};
     for (int i = 1; i < 40; i++) {
-        std::string prev = "${v" + std::to_string(i - 1) + "}";
-        vars.emplace_back("v" + std::to_string(i), prev + prev);
+        std::string name = "v";
+        name += std::to_string(i);
+        std::string prev = "${v";
+        prev += std::to_string(i - 1);
+        prev += '}';
+        vars.emplace_back(name, prev + prev);
     }
     host *h = make_host("a", vars);
     EXPECT_EXIT(

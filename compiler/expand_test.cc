@@ -63,6 +63,23 @@ std::ostream &operator<<(std::ostream &os, const outcome &o)
     return os << kinds[o.kind] << " [" << shown << "] " << o.msg << " line " << o.line;
 }
 
+// Names and references are built by appending: GCC 12 warns wrongly about
+// a literal put in front of a temporary string.
+std::string numbered(const char *prefix, int n)
+{
+    std::string s = prefix;
+    s += std::to_string(n);
+    return s;
+}
+
+std::string reference_to(const std::string &name)
+{
+    std::string s = "${";
+    s += name;
+    s += '}';
+    return s;
+}
+
 outcome data(const std::string &text)
 {
     std::string d = text;
@@ -132,11 +149,11 @@ outcome literal(const std::vector<var_spec> &specs, uint64_t limit, bool regions
         while (w < specs.size() && specs[w].name != name)
             w++;
         if (w == specs.size())
-            return failure("didn't find variable", "${" + name + "}", line);
+            return failure("didn't find variable", reference_to(name), line);
         if (regions)
             for (const region &g : rs)
                 if (g.var == w && g.s <= q && r < g.e)
-                    return failure("recursive variable reference", "${" + name + "}", line);
+                    return failure("recursive variable reference", reference_to(name), line);
         const std::string &value = specs[w].value;
         size_t length = value.size();
         size_t removed = r - q + 1;
@@ -173,11 +190,15 @@ std::vector<var_spec> many_in_place(std::vector<var_spec> vars)
     for (var_spec &v : vars) {
         if (v.name != "v")
             continue;
-        for (int i = 8; i >= 1; i--)
-            v.value = "$${w" + std::to_string(i) + "}" + v.value;
+        std::string front;
+        for (int i = 1; i <= 8; i++) {
+            front += '$';
+            front += reference_to(numbered("w", i));
+        }
+        v.value = front + v.value;
     }
     for (int i = 1; i <= 8; i++)
-        vars.push_back(var_spec{"w" + std::to_string(i), "{y}", 20 + i});
+        vars.push_back(var_spec{numbered("w", i), "{y}", 20 + i});
     vars.push_back(var_spec{"y", "", 30});
     return vars;
 }
@@ -190,6 +211,7 @@ TEST(Expand, Table)
         outcome expected;
     };
     const std::string x40(40, 'x');
+    const std::string x70(70, 'x');
     const std::string b81 = x40 + "-" + x40;
     const expand_case cases[] = {
         {"no variables", {}, data("")},
@@ -213,15 +235,13 @@ TEST(Expand, Table)
          data("a=xy|b=x$|c=y|")},
         {"a long inserted value ending in $ opens a reference",
          {{"a", "${b}{c}${b}", 1}, {"b", std::string(70, 'x') + "$", 2}, {"c", "y", 3}},
-         data("a=" + std::string(70, 'x') + "y" + std::string(70, 'x') + "$|b=" +
-              std::string(70, 'x') + "$|c=y|")},
+         data("a=" + x70 + "y" + x70 + "$|b=" + x70 + "$|c=y|")},
         {"a long value used many times",
          {{"a", "${b}${b}${b}$", 1}, {"b", "${c}-${c}", 2}, {"c", x40, 3}},
          data("a=" + b81 + b81 + b81 + "$|b=" + b81 + "|c=" + x40 + "|")},
         {"a long value used whole, then without its last $",
          {{"a", "${b}${b}{c}", 1}, {"b", std::string(70, 'x') + "$", 2}, {"c", "y", 3}},
-         data("a=" + std::string(70, 'x') + "$" + std::string(70, 'x') + "y|b=" +
-              std::string(70, 'x') + "$|c=y|")},
+         data("a=" + x70 + "$" + x70 + "y|b=" + x70 + "$|c=y|")},
         {"a $ before an inserted { opens a reference",
          {{"a", "$${b}", 1}, {"b", "{c}", 2}, {"c", "z", 3}},
          data("a=z|b={c}|c=z|")},
@@ -332,8 +352,8 @@ std::vector<var_spec> doubling(int levels, const char *first, const char *betwee
 {
     std::vector<var_spec> vars{{"v0", first, 1}, {"x", "y", 2}};
     for (int i = 1; i < levels; i++) {
-        std::string prev = "${v" + std::to_string(i - 1) + "}";
-        vars.push_back(var_spec{"v" + std::to_string(i), prev + between + prev, i + 2});
+        std::string prev = reference_to(numbered("v", i - 1));
+        vars.push_back(var_spec{numbered("v", i), prev + between + prev, i + 2});
     }
     return vars;
 }
@@ -364,22 +384,22 @@ TEST(Expand, LongExpansions)
     std::string back_data = std::string("v0=x") + '\0';
     std::string forward_data;
     for (int i = 1; i < n; i++) {
-        std::string v = "v" + std::to_string(i);
-        back.push_back(var_spec{v, "${v" + std::to_string(i - 1) + "}", i});
+        std::string v = numbered("v", i);
+        back.push_back(var_spec{v, reference_to(numbered("v", i - 1)), i});
         back_data += v + "=x" + '\0';
-        forward.push_back(var_spec{v, "${v" + std::to_string(i + 1) + "}", i});
+        forward.push_back(var_spec{v, reference_to(numbered("v", i + 1)), i});
         forward_data += v + "=y" + '\0';
     }
-    forward.push_back(var_spec{"v" + std::to_string(n), "y", n});
-    forward_data += "v" + std::to_string(n) + "=y" + '\0';
+    forward.push_back(var_spec{numbered("v", n), "y", n});
+    forward_data += numbered("v", n) + "=y" + '\0';
     EXPECT_EQ(fast(back), (outcome{out_data, back_data, "", 0}));
     EXPECT_EQ(fast(forward), (outcome{out_data, forward_data, "", 0}));
 
     std::vector<var_spec> growing{{"v0", "", 1}};
     std::string growing_data = std::string("v0=") + '\0';
     for (int i = 1; i < 3000; i++) {
-        growing.push_back(var_spec{"v" + std::to_string(i), "${v" + std::to_string(i - 1) + "}a", i});
-        growing_data += "v" + std::to_string(i) + "=" + std::string(i, 'a') + '\0';
+        growing.push_back(var_spec{numbered("v", i), reference_to(numbered("v", i - 1)) + "a", i});
+        growing_data += numbered("v", i) + "=" + std::string(i, 'a') + '\0';
     }
     EXPECT_EQ(fast(growing), (outcome{out_data, growing_data, "", 0}));
 
@@ -389,7 +409,9 @@ TEST(Expand, LongExpansions)
     std::string x = "$";
     for (int i = 0; i < 16; i++)
         x += "{a}";
-    std::string x_data = "a={a}$$" + std::string(1, '\0') + "x=";
+    std::string x_data = "a={a}$$";
+    x_data += '\0';
+    x_data += "x=";
     for (int i = 0; i < 16; i++)
         x_data += "{a}";
     x_data += std::string(65536, '$') + '\0';

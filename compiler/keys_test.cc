@@ -104,7 +104,8 @@ TEST(Keys, Table)
 TEST(Keys, NetworksOfEverySize)
 {
     for (int bits = 20; bits <= 32; bits++) {
-        std::string name = "172.16.255.255/" + std::to_string(bits);
+        std::string name = "172.16.255.255/";
+        name += std::to_string(bits);
         split s = split_name(name.c_str());
         ASSERT_EQ(s.keys.size(), size_t{1} << (32 - bits)) << name;
         EXPECT_EQ(s.keys.back(), "172.16.255.255") << name;
