@@ -5,6 +5,7 @@
 // read; the rest of the header and the hash tables are never looked at.
 #include "cdb/cdb.h"
 #include "dumper/pellow_io.h"
+#include "dumper/record_text.h"
 
 #include <cstring>
 
@@ -71,6 +72,31 @@ void print_data(uint32_t n)
     }
 }
 
+static_assert(pellow_overrun >= record_text_overrun);
+
+// Prints the key and data that follow in the input: at once when the whole
+// record has been read and its text fits into the output buffer, else in
+// pieces as the buffers fill and drain.
+void print_record(uint32_t key_length, uint32_t data_length)
+{
+    uint64_t bound = record_text_bound(key_length, data_length);
+    uint64_t record = uint64_t{key_length} + data_length;
+    if (bound <= pellow_block_size &&
+        record <= static_cast<uint64_t>(pellow_in.end - pellow_in.pos)) {
+        if (bound > static_cast<uint64_t>(pellow_out.end - pellow_out.pos))
+            pellow_drain();
+        const unsigned char *key = pellow_in.pos;
+        pellow_out.pos = record_text(pellow_out.pos, key, key_length, key + key_length, data_length);
+        pellow_in.pos += record;
+        return;
+    }
+    pellow_put("client ");
+    copy_key(key_length);
+    pellow_put(" {\n  ");
+    print_data(data_length);
+    pellow_put("}\n");
+}
+
 } // namespace
 
 int main()
@@ -98,12 +124,8 @@ int main()
         if (data_length > end_of_records - position)
             pellow_bad_format();
 
-        pellow_put("client ");
-        copy_key(key_length);
-        pellow_put(" {\n  ");
-        print_data(data_length);
+        print_record(key_length, data_length);
         position += data_length;
-        pellow_put("}\n");
         if (position >= end_of_records)
             pellow_finish();
     }

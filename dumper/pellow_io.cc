@@ -8,8 +8,9 @@
 
 namespace {
 
-constexpr size_t block_size = 65536;
-unsigned char input_buffer[block_size];
+constexpr size_t block_size = pellow_block_size;
+// Word-wide loads may look at a word past the input that was read.
+unsigned char input_buffer[block_size + pellow_overrun];
 unsigned char output_buffer[block_size];
 
 [[noreturn]] void fail_io(const char *what)

@@ -1,0 +1,106 @@
+// The text of a record that lies whole in memory (see record_text.h). The
+// data is copied eight bytes at a time, each word searched at once for the
+// bytes that the data rule transforms: a NUL always, an "=" only while the
+// item's value has not been opened yet.
+#include "dumper/record_text.h"
+
+#include <bit>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t byte_ones = 0x0101010101010101;
+constexpr uint64_t byte_highs = 0x8080808080808080;
+constexpr uint64_t byte_equals = byte_ones * '=';
+
+// Consecutive records often carry the same data, since every key of a
+// network or a range does: the text of the last data is kept beside the data
+// it came from, and equal data reuses it. Longer data is not kept, so the
+// memory stays the same whatever the database.
+constexpr uint32_t memo_limit = 4096;
+unsigned char memo_data[memo_limit];
+unsigned char memo_text[5 * memo_limit];
+uint32_t memo_data_length = UINT32_MAX;  // none kept yet
+size_t memo_text_length;
+
+// The high bit of every zero byte of w is set, and possibly of bytes after a
+// zero byte (the borrow runs on): only the first mark is exact.
+constexpr uint64_t zero_bytes(uint64_t w)
+{
+    return (w - byte_ones) & ~w & byte_highs;
+}
+
+// The index of the first marked byte in memory order.
+size_t first_marked(uint64_t marks)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<size_t>(std::countr_zero(marks)) / 8;
+    else
+        return static_cast<size_t>(std::countl_zero(marks)) / 8;
+}
+
+unsigned char *put_text(unsigned char *out, const char *text, size_t n)
+{
+    std::memcpy(out, text, n);
+    return out + n;
+}
+
+// A word is stored whole before its first special byte is known; the text
+// that follows overwrites what lies past that byte.
+unsigned char *data_text(unsigned char *out, const unsigned char *p, const unsigned char *stop)
+{
+    bool quoted = false;
+    while (p < stop) {
+        size_t left = static_cast<size_t>(stop - p);
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        std::memcpy(out, &w, 8);
+        uint64_t marks = zero_bytes(w);
+        if (!quoted)
+            marks |= zero_bytes(w ^ byte_equals);
+        size_t k = marks ? first_marked(marks) : 8;
+        if (k >= left)
+            return out + left;
+        p += k;
+        out += k;
+        if (k == 8)
+            continue;
+        if (*p == 0) {
+            out = put_text(out, "\";\n  ", 5);
+            quoted = false;
+        } else {
+            out = put_text(out, "=\"", 2);
+            quoted = true;
+        }
+        p++;
+    }
+    return out;
+}
+
+unsigned char *remembered_data_text(unsigned char *out, const unsigned char *data, uint32_t n)
+{
+    if (n == memo_data_length && std::memcmp(data, memo_data, n) == 0) {
+        std::memcpy(out, memo_text, memo_text_length);
+        return out + memo_text_length;
+    }
+    unsigned char *end = data_text(out, data, data + n);
+    if (n <= memo_limit) {
+        std::memcpy(memo_data, data, n);
+        memo_data_length = n;
+        memo_text_length = static_cast<size_t>(end - out);
+        std::memcpy(memo_text, out, memo_text_length);
+    }
+    return end;
+}
+
+}  // namespace
+
+unsigned char *record_text(unsigned char *out, const unsigned char *key, uint32_t key_length,
+                           const unsigned char *data, uint32_t data_length)
+{
+    out = put_text(out, "client ", 7);
+    std::memcpy(out, key, key_length);
+    out = put_text(out + key_length, " {\n  ", 5);
+    out = remembered_data_text(out, data, data_length);
+    return put_text(out, "}\n", 2);
+}
