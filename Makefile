@@ -5,6 +5,7 @@
 #   make build       just build (release)
 #   make install     install the programs and manual pages (release build)
 #                    under PREFIX (default /usr/local), staged under DESTDIR
+#   make bench       the benchmark against the generic cdb tools (bench/run)
 
 BUILD_TOOLS = cmake:cmake ninja:ninja-build g++:g++ bison:bison mandoc:mandoc \
               /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake:libgtest-dev
@@ -14,7 +15,7 @@ TEST_TOOLS = cdb:tinycdb cdbget:freecdb
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: demo check check-asan build install tools test-tools
+.PHONY: demo check check-asan build install tools test-tools bench
 
 tools:
 	@tools/ensure_tools.sh $(BUILD_TOOLS)
@@ -42,3 +43,6 @@ check-asan: tools test-tools build/asan/build.ninja
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
+
+bench: tools
+	bench/run
