@@ -226,6 +226,17 @@ void iobuf_init(iobuf *b, int fd, iobuf_op op, iobuf_vop vop)
     b->vop = vop;
 }
 
+void iobuf_reserve(iobuf *b, size_t size)
+{
+    if (b->buf)
+        return;
+    b->buf = static_cast<char *>(std::malloc(size));
+    if (b->buf) {
+        b->cap = size;
+        b->len = 0;
+    }
+}
+
 // The order of the tests decides which bytes are copied and which calls the
 // descriptor sees; callers and tests rely on it.
 ssize_t iobuf_put_slow(iobuf *b, const void *data, size_t n)

@@ -43,6 +43,13 @@ ssize_t iobuf_write_op(int fd, void *buf, size_t n);
 
 void iobuf_init(iobuf *b, int fd, iobuf_op op, iobuf_vop vop);
 
+// Gives a writing iobuf that has no buffer yet one of size bytes, in place of
+// the iobuf_write_size bytes that its first put would take: an output that
+// carries a whole database then reaches the descriptor in fewer, larger
+// writes. Without the memory nothing changes, and the first put allocates as
+// usual.
+void iobuf_reserve(iobuf *b, size_t size);
+
 // Every put that cannot simply be appended: the first put (allocation),
 // one that fills the buffer and every one that has to write.
 ssize_t iobuf_put_slow(iobuf *b, const void *data, size_t n);

@@ -122,6 +122,7 @@ struct WriteCase {
     std::vector<Reply> replies;
     std::vector<Expected> calls;
     size_t buffered;  // len at the end
+    size_t reserve = 0;  // the buffer's size given by iobuf_reserve, if any
 };
 
 // Bytes without a period near the buffer sizes, so a misplaced copy shows.
@@ -140,6 +141,8 @@ void run_write_case(const WriteCase &c)
     static const std::string stream = test_stream(64 * 1024);
     iobuf b;
     iobuf_init(&b, test_fd, fake_write, c.vectored ? fake_writev : nullptr);
+    if (c.reserve)
+        iobuf_reserve(&b, c.reserve);
     writer = FakeWriter{};
     writer.b = &b;
     writer.replies = c.replies;
@@ -232,6 +235,13 @@ TEST(IobufPut, WritePatterns)
         {"a vop failure discards the buffered bytes", true,
          {put(100), put_fails(5000, ENOSPC), flush_fails(ENOSPC), put(10), put_fails(5000, ENOSPC)},
          {{1, -1, ENOSPC}}, {{"<bd>", 5100}}, 0},
+
+        {"a reserved buffer gathers up to its size", false, {put(5000), put(11384), put(10)}, {},
+         {{"b", 16384}}, 10, 16384},
+        {"a reserved buffer completes itself as the usual one does", false, {put(100), put(20000)}, {},
+         {{"b", 16384}}, 3716, 16384},
+        {"data beyond two reserved buffers goes direct", false, {put(100), put(40000)}, {},
+         {{"b", 100}, {"d", 40000}}, 0, 16384},
     };
     for (const WriteCase &c : cases)
         run_write_case(c);
@@ -287,6 +297,25 @@ TEST(IobufPut, WithoutABufferThePutGoesUnbuffered)
     // The next put tries the allocation again.
     EXPECT_EQ(iobuf_put(&b, "ef", 2), 2);
     EXPECT_NE(b.buf, nullptr);
+    EXPECT_EQ(b.len, 2u);
+    iobuf_free(&b);
+}
+
+TEST(IobufPut, ReserveWithoutMemoryLeavesTheUsualBuffer)
+{
+    iobuf b;
+    iobuf_init(&b, test_fd, fake_write, nullptr);
+    writer = FakeWriter{};
+    writer.b = &b;
+    test_alloc_fail(0, 1);
+    iobuf_reserve(&b, 65536);
+    test_alloc_reset();
+    EXPECT_EQ(b.buf, nullptr);
+    EXPECT_EQ(iobuf_put(&b, "ab", 2), 2);
+    EXPECT_EQ(b.cap, iobuf_write_size);
+    // A buffer once there is kept.
+    iobuf_reserve(&b, 65536);
+    EXPECT_EQ(b.cap, iobuf_write_size);
     EXPECT_EQ(b.len, 2u);
     iobuf_free(&b);
 }
