@@ -43,6 +43,32 @@ char *join_values(const char *old_value, const char *added)
     return text;
 }
 
+// Most hosts have a few variables: their lists are searched in order, and
+// only a list that grows longer than this gets an index.
+constexpr int unindexed_most = 8;
+
+void index_var(var_list *vars, host_var *v)
+{
+    if (!name_index_add(&vars->index, v->name, strlen(v->name), v))
+        out_of_memory();
+}
+
+// Indexes v, the newest variable, once the list has become too long to
+// search in order; the first time that takes in all of the list.
+void index_new_var(var_list *vars, host_var *v)
+{
+    if (vars->index.slots) {
+        index_var(vars, v);
+        return;
+    }
+    int count = 0;
+    for (host_var *u = vars->first; u; u = u->next)
+        count++;
+    if (count > unindexed_most)
+        for (host_var *u = vars->first; u; u = u->next)
+            index_var(vars, u);
+}
+
 void var_append_new(var_list *vars, const char *name, const char *value)
 {
     host_var *v = static_cast<host_var *>(malloc(sizeof *v));
@@ -52,13 +78,12 @@ void var_append_new(var_list *vars, const char *name, const char *value)
     v->value = copy_text(value);
     v->line = config_line;
     v->next = nullptr;
-    if (!name_index_add(&vars->index, v->name, strlen(v->name), v))
-        out_of_memory();
     if (vars->last)
         vars->last->next = v;
     else
         vars->first = v;
     vars->last = v;
+    index_new_var(vars, v);
 }
 
 // The assignment rules shared by hosts and classes; duplicate names the
@@ -98,7 +123,13 @@ host_class *class_find(const char *name)
 
 host_var *var_find(const var_list *vars, const char *name, size_t length)
 {
-    return static_cast<host_var *>(name_index_find(&vars->index, name, length));
+    if (vars->index.slots)
+        return static_cast<host_var *>(name_index_find(&vars->index, name, length));
+    // The name may hold a NUL byte: only a full match of its length counts.
+    for (host_var *v = vars->first; v; v = v->next)
+        if (strncmp(v->name, name, length) == 0 && strlen(v->name) == length)
+            return v;
+    return nullptr;
 }
 
 void host_new(const char *name)
