@@ -1,7 +1,6 @@
 // Splitting a host's name into the keys of its records.
 #include "compiler/keys.h"
 
-#include "lib/fmt.h"
 #include "lib/scan.h"
 #include "lib/zostr.h"
 
@@ -19,19 +18,25 @@ const key_failure prefix_too_short{"bad /mask in input", "/number <20"};
 
 zostr scratch;   // the address text of a network, the key of a range
 
-// Writes a in dotted decimal, as inet_ntoa does; returns the length.
-size_t format_address(char *out, uint32_t a)
+// Writes n (at most 255) in decimal without leading zeros; returns the end.
+char *put_octet(char *p, unsigned n)
+{
+    if (n >= 100)
+        *p++ = static_cast<char>('0' + n / 100);
+    if (n >= 10)
+        *p++ = static_cast<char>('0' + n / 10 % 10);
+    *p++ = static_cast<char>('0' + n % 10);
+    return p;
+}
+
+// Writes the first three octets of a in dotted decimal with the "." after
+// them, as inet_ntoa does; returns the length.
+size_t format_prefix(char *out, uint32_t a)
 {
     char *p = out;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        unsigned octet = (a >> shift) & 0xFF;
-        if (octet >= 100)
-            *p++ = static_cast<char>('0' + octet / 100);
-        if (octet >= 10)
-            *p++ = static_cast<char>('0' + octet / 10 % 10);
-        *p++ = static_cast<char>('0' + octet % 10);
-        if (shift)
-            *p++ = '.';
+    for (int shift = 24; shift >= 8; shift -= 8) {
+        p = put_octet(p, (a >> shift) & 0xFF);
+        *p++ = '.';
     }
     return static_cast<size_t>(p - out);
 }
@@ -54,9 +59,17 @@ const key_failure *network_keys(const char *item, const char *slash, key_sink si
         return &prefix_too_short;
     uint32_t mask = bits == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> bits);
     uint32_t first = ntohl(address.s_addr) & mask;
+    // Only the last octet changes from one key to the next, but at most
+    // every 256 keys.
     char key[16];
-    for (uint64_t i = 0; i <= uint64_t{~mask}; i++)
-        sink(context, key, format_address(key, first + static_cast<uint32_t>(i)));
+    size_t prefix = 0;
+    for (uint64_t i = 0; i <= uint64_t{~mask}; i++) {
+        uint32_t a = first + static_cast<uint32_t>(i);
+        if (i == 0 || (a & 0xFF) == 0)
+            prefix = format_prefix(key, a);
+        char *end = put_octet(key + prefix, a & 0xFF);
+        sink(context, key, static_cast<size_t>(end - key));
+    }
     return nullptr;
 }
 
@@ -88,13 +101,16 @@ void range_keys(const char *item, size_t length, const char *dash, key_sink sink
     } else {
         end = 255;
     }
+    // Every key is the prefix, at most three digits and the suffix: with
+    // room for that, each one is written in place behind the prefix.
     zostr_xdup_mem(&scratch, item, prefix);
+    uint64_t room = 3 + uint64_t{suffix_length};
+    if (scratch.capacity - scratch.length <= room)
+        zostr_xallocmore(&scratch, room + 1);
     for (uint64_t n = start; n <= end; n++) {
-        char digits[fmt_ulong_size];
-        zostr_cut(&scratch, static_cast<int64_t>(prefix));
-        zostr_xadd_mem(&scratch, digits, fmt_ulong(digits, n, 10));
-        zostr_xadd_mem(&scratch, suffix, suffix_length);
-        sink(context, scratch.data, scratch.length);
+        char *p = put_octet(scratch.data + prefix, static_cast<unsigned>(n));
+        memcpy(p, suffix, suffix_length);
+        sink(context, scratch.data, static_cast<size_t>(p - scratch.data) + suffix_length);
     }
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -114,6 +117,32 @@ TEST(Keys, NetworksOfEverySize)
     EXPECT_EQ(s.keys.front(), "10.0.16.0");
     EXPECT_EQ(s.keys[256], "10.0.17.0");
     EXPECT_EQ(s.keys.back(), "10.0.31.255");
+}
+
+// Every key of networks whose octets change their number of digits, and
+// one that ends at the last address, as inet_ntoa writes it.
+TEST(Keys, NetworkKeysAreTheAddressesInDottedDecimal)
+{
+    for (const char *name : {"10.9.96.0/20", "192.168.0.0/22", "255.255.240.0/20"}) {
+        split s = split_name(name);
+        in_addr a;
+        ASSERT_NE(inet_aton(std::string(name, strchr(name, '/')).c_str(), &a), 0);
+        for (size_t i = 0; i < s.keys.size(); i++) {
+            in_addr k;
+            k.s_addr = htonl(ntohl(a.s_addr) + static_cast<uint32_t>(i));
+            ASSERT_EQ(s.keys[i], inet_ntoa(k)) << name << " key " << i;
+        }
+    }
+}
+
+TEST(Keys, RangeWithLongPrefixAndSuffix)
+{
+    std::string prefix(300, 'p');
+    prefix += '.';
+    std::string suffix(200, 's');
+    std::string name = prefix + "98-101" + suffix;
+    split s = split_name(name.c_str());
+    EXPECT_EQ(s.keys, numbered(prefix, 98, 101, suffix));
 }
 
 } // namespace
