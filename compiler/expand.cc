@@ -39,7 +39,8 @@ enum event { ev_next, ev_done, ev_compute, ev_fail };
 expand_status failed;
 expand_failure *failure;
 text_out data_out;
-const char *data_written;
+uint64_t data_length;
+const char *data_written;   // the data once written out
 
 uint32_t pointer_hash(const void *p)
 {
@@ -68,18 +69,6 @@ void index_vars(const host *h)
         while (*zarray_at(&ex.var_slots, s))
             s = (s + 1) & ex.var_slot_mask;
         *zarray_at(&ex.var_slots, s) = i + 1;
-    }
-}
-
-int32_t lookup(const char *name, uint64_t length)
-{
-    const host_var *v = var_find(&ex.h->variables, name, length);
-    if (!v)
-        return -1;
-    for (uint32_t s = pointer_hash(v) & ex.var_slot_mask;; s = (s + 1) & ex.var_slot_mask) {
-        uint32_t i = *zarray_at(&ex.var_slots, s);
-        if (var_at(i - 1) == v)
-            return static_cast<int32_t>(i - 1);
     }
 }
 
@@ -199,7 +188,7 @@ event reference(context *c, bool from_out)
     const char *name;
     uint64_t length;
     segs_name(from, close, &name, &length);
-    int32_t var = lookup(name, length);
+    int32_t var = var_lookup(name, length);
     if (var < 0)
         return fail_reference(c, "didn't find variable", name, length);
     segs_consume(close);
@@ -328,9 +317,23 @@ void reset(const host *h, uint64_t limit)
 
 } // namespace
 
+int32_t var_lookup(const char *name, uint64_t length)
+{
+    const host_var *v = var_find(&ex.h->variables, name, length);
+    if (!v)
+        return -1;
+    for (uint32_t s = pointer_hash(v) & ex.var_slot_mask;; s = (s + 1) & ex.var_slot_mask) {
+        uint32_t i = *zarray_at(&ex.var_slots, s);
+        if (var_at(i - 1) == v)
+            return static_cast<int32_t>(i - 1);
+    }
+}
+
 expand_status expand_host(const host *h, uint64_t limit, expand_failure *f)
 {
     reset(h, limit);
+    if (expand_direct(limit, &data_written, &data_length))
+        return expand_done;
     failure = f;
     context top{};
     top.var = -1;
@@ -346,12 +349,13 @@ expand_status expand_host(const host *h, uint64_t limit, expand_failure *f)
         text_add_bytes(&zarray_last(&ex.contexts)->out, "", 1);
     }
     data_out = zarray_last(&ex.contexts)->out;
+    data_length = data_out.length;
     return data_out.length > limit ? expand_too_large : expand_done;
 }
 
 uint64_t expand_length()
 {
-    return data_out.length;
+    return data_length;
 }
 
 const char *expand_data()

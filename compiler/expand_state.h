@@ -127,6 +127,13 @@ inline const host_var *var_at(uint32_t var)
     return *zarray_at(&ex.vars, var);
 }
 
+// expand.cc: the index of the host's variable called name, or -1.
+int32_t var_lookup(const char *name, uint64_t length);
+
+// expand_direct.cc: the host's data, when its references are all plain
+// (see there); false leaves the expansion to the general way.
+bool expand_direct(uint64_t limit, const char **data, uint64_t *length);
+
 // expand_segments.cc
 void segs_push_plain(const char *text, uint64_t length);
 void segs_push_region(const context *c, const char *text, uint64_t length, uint32_t var);

@@ -506,6 +506,54 @@ TEST(Expand, SameAsTheRuleOnGeneratedHosts)
     EXPECT_GT(kinds[out_too_large], 50);
 }
 
+// Hosts whose references are mostly plain (closed in their own value, to
+// variables that exist), which are expanded directly, and near misses that
+// are not: a stray "$" next to a reference, an unknown or unfinished one,
+// a name with a "$", references in a cycle, braces around references.
+std::vector<var_spec> nearly_plain_host(std::mt19937 *rng)
+{
+    static const char *const names[] = {"a", "b", "c", "dd", "e"};
+    static const char *const plain[] = {"x", "yy", "{", "}", "=", "{x}", "zzzzzzzz"};
+    static const char *const misses[] = {"$", "${", "${q}", "$${a}", "${a", "${$a}", "{${b}}"};
+    std::uniform_int_distribution<int> count(1, 5), length(0, 5), percent(0, 99);
+    int n = count(*rng);
+    std::vector<var_spec> vars;
+    for (int k = 0; k < n; k++) {
+        std::string value;
+        for (int j = length(*rng); j > 0; j--) {
+            int p = percent(*rng);
+            if (p >= 97)
+                value += misses[(*rng)() % std::size(misses)];
+            else if (p >= 45 && p % 8 == 0)
+                value += std::string("${") + names[(*rng)() % n] + "}";
+            else if (p >= 45 && k + 1 < n)
+                value += std::string("${") + names[k + 1 + (*rng)() % (n - k - 1)] + "}";
+            else
+                value += plain[(*rng)() % std::size(plain)];
+        }
+        std::string name = percent(*rng) ? names[k] : std::string(names[k]) + "${" + names[0] + "}";
+        vars.push_back(var_spec{name, value, k + 1});
+    }
+    return vars;
+}
+
+TEST(Expand, NearlyPlainHostsSameAsTheRule)
+{
+    std::mt19937 rng(4242);
+    int kinds[4] = {};
+    for (int i = 0; i < 20000; i++) {
+        std::vector<var_spec> vars = nearly_plain_host(&rng);
+        uint64_t limit = i % 5 ? expand_data_limit : 10 + rng() % 100;
+        outcome expected = literal(vars, limit, true, 5000);
+        ASSERT_NE(expected.kind, out_endless) << shown(vars);
+        ASSERT_EQ(fast(vars, limit), expected) << shown(vars) << " limit " << limit;
+        kinds[expected.kind]++;
+    }
+    EXPECT_GT(kinds[out_data], 8000);
+    EXPECT_GT(kinds[out_failure], 3000);
+    EXPECT_GT(kinds[out_too_large], 300);
+}
+
 // Without any cycle check, an expansion that goes on for ever is one that
 // the region rule calls recursive; and where a host holds no cycle the two
 // agree exactly.
