@@ -15,8 +15,11 @@ const char *lex_position;
 
 namespace {
 
-// The token's text is built here, then handed over to the grammar.
-zostr token_text;
+// Token texts are kept until the process ends and never freed, so they are
+// cut one after another from large blocks instead of taking a block each:
+// the block being cut from, its length the part handed out.
+zostr token_texts;
+constexpr uint64_t token_block_size = 65536;
 
 // Character classes of the "C" locale; bytes from 0x80 up are neither.
 constexpr bool is_space(unsigned char c)
@@ -122,13 +125,21 @@ int match_keyword()
     return 0;
 }
 
+// Running out of memory for a new block is reported as the failed copy of
+// the token that needed it.
 char *take_text(const char *start, size_t length)
 {
-    zostr_xdup_mem(&token_text, start, length);
-    zostr_xadd_char(&token_text, 0);
-    char *text = token_text.data;
-    token_text.data = nullptr;
-    zostr_forget(&token_text);
+    if (!token_texts.data || token_texts.capacity - token_texts.length <= length) {
+        token_texts.data = nullptr;   // the old block stays with the texts cut from it
+        zostr_forget(&token_texts);
+        uint64_t size = length < token_block_size ? token_block_size : uint64_t{length} + 1;
+        if (!zostr_allocmore(&token_texts, size))
+            zostr_out_of_memory("zostr_xdup_mem");
+    }
+    char *text = token_texts.data + token_texts.length;
+    memcpy(text, start, length);
+    text[length] = 0;
+    token_texts.length += length + 1;
     return text;
 }
 
