@@ -291,13 +291,18 @@ void begin_item(context *c, uint32_t k)
         segs_push_plain(rest, rest_length);
 }
 
-void reset(const host *h, uint64_t limit)
+// What the direct expansion needs as well.
+void reset_vars(const host *h)
 {
     ex.h = h;
-    ex.limit = limit;
-    ex.epoch = 0;
     data_written = nullptr;
     index_vars(h);
+}
+
+void reset(uint64_t limit)
+{
+    ex.limit = limit;
+    ex.epoch = 0;
     size_t n = zarray_size(&ex.vars);
     ex.var_count = static_cast<uint32_t>(n);
     zarray_zero(&memos, 2 * n);
@@ -331,9 +336,10 @@ int32_t var_lookup(const char *name, uint64_t length)
 
 expand_status expand_host(const host *h, uint64_t limit, expand_failure *f)
 {
-    reset(h, limit);
+    reset_vars(h);
     if (expand_direct(limit, &data_written, &data_length))
         return expand_done;
+    reset(limit);
     failure = f;
     context top{};
     top.var = -1;

@@ -44,9 +44,11 @@ struct walk_frame {
     uint32_t next_ref;
 };
 
+// The arrays of a host are sized once, and then filled in place.
 zarray<direct_ref> refs;
 zarray<direct_var> dvars;
 zarray<uint32_t> order;     // every variable after those it refers to
+uint32_t order_count;
 zarray<walk_frame> walk;
 zostr expansions;
 zostr data;
@@ -89,24 +91,29 @@ bool list_refs(uint32_t var)
         d.ref_count++;
         p = end;
     }
-    zarray_push(&dvars, d);
+    *dvar(var) = d;
     return true;
+}
+
+void put_in_order(uint32_t var)
+{
+    dvar(var)->state = ordered;
+    *zarray_at(&order, order_count++) = var;
 }
 
 // Orders the variables reachable from root, each after the ones it refers
 // to; false on a cycle.
 bool order_from(uint32_t root)
 {
-    zarray_cut(&walk, 0);
-    zarray_push(&walk, walk_frame{root, 0});
+    uint32_t depth = 0;
+    *zarray_at(&walk, depth++) = walk_frame{root, 0};
     dvar(root)->state = on_walk;
-    while (zarray_size(&walk)) {
-        walk_frame *top = zarray_last(&walk);
-        direct_var *d = dvar(top->var);
+    while (depth) {
+        walk_frame *top = zarray_at(&walk, depth - 1);
+        const direct_var *d = dvar(top->var);
         if (top->next_ref == d->ref_count) {
-            d->state = ordered;
-            zarray_push(&order, top->var);
-            zarray_pop(&walk);
+            put_in_order(top->var);
+            depth--;
             continue;
         }
         uint32_t target = ref_of(d, top->next_ref++)->var;
@@ -114,7 +121,7 @@ bool order_from(uint32_t root)
             return false;
         if (dvar(target)->state == unseen) {
             dvar(target)->state = on_walk;
-            zarray_push(&walk, walk_frame{target, 0});
+            *zarray_at(&walk, depth++) = walk_frame{target, 0};
         }
     }
     return true;
@@ -134,41 +141,62 @@ uint64_t expanded_length(uint32_t var)
     return length;
 }
 
-void add_expansion(zostr *out, uint32_t var)
+char *put(char *p, const char *bytes, uint64_t n)
+{
+    memcpy(p, bytes, n);
+    return p + n;
+}
+
+char *put_expansion(char *p, uint32_t var)
 {
     const direct_var *d = dvar(var);
     if (!d->ref_count)
-        zostr_xadd_mem(out, var_at(var)->value, value_length(var));
-    else
-        zostr_xadd_mem(out, expansions.data + d->begin, d->length);
+        return put(p, var_at(var)->value, value_length(var));
+    return put(p, expansions.data + d->begin, d->length);
 }
 
-void write_expansion(uint32_t var)
+char *write_expansion(char *p, uint32_t var)
 {
     direct_var *d = dvar(var);
     const char *value = var_at(var)->value;
-    d->begin = expansions.data ? expansions.length : 0;
-    uint64_t p = 0;
+    d->begin = static_cast<uint64_t>(p - expansions.data);
+    uint64_t done = 0;
     for (uint32_t i = 0; i < d->ref_count; i++) {
         const direct_ref *r = ref_of(d, i);
-        zostr_xadd_mem(&expansions, value + p, r->at - p);
-        add_expansion(&expansions, r->var);
-        p = r->end;
+        p = put(p, value + done, r->at - done);
+        p = put_expansion(p, r->var);
+        done = r->end;
     }
-    zostr_xadd_mem(&expansions, value + p, value_length(var) - p);
+    return put(p, value + done, value_length(var) - done);
+}
+
+// An empty block with room for n bytes.
+char *room_for(zostr *s, uint64_t n)
+{
+    zostr_cut(s, 0);
+    if (!s->data || s->capacity <= n)
+        zostr_xallocmore(s, n + 1);
+    return s->data;
 }
 
 bool plain_host(uint32_t n)
 {
     zarray_cut(&refs, 0);
-    zarray_cut(&dvars, 0);
-    zarray_cut(&order, 0);
+    zarray_zero(&dvars, n);
     for (uint32_t k = 0; k < n; k++)
         if (strchr(var_at(k)->name, '$') || !list_refs(k))
             return false;
-    for (uint32_t k = 0; k < n; k++)
-        if (dvar(k)->state == unseen && !order_from(k))
+    zarray_zero(&order, n);
+    zarray_zero(&walk, n);
+    order_count = 0;
+    for (uint32_t k = 0; k < n; k++) {
+        if (dvar(k)->state != unseen)
+            continue;
+        if (!dvar(k)->ref_count)
+            put_in_order(k);
+        else if (!order_from(k))
             return false;
+    }
     return true;
 }
 
@@ -189,28 +217,28 @@ bool expand_direct(uint64_t limit, const char **out, uint64_t *out_length)
         if (total > direct_most || total > limit)
             return false;
     }
-    // Expansions are copied from the block they are added to: it must not
-    // move while they are written.
+    // The lengths are known, so both blocks are sized before anything is
+    // written: expansions, copied from the block they are added to, must
+    // not move meanwhile.
     uint64_t room = 0;
     for (uint32_t k = 0; k < n; k++)
         if (dvar(k)->ref_count)
             room += dvar(k)->length;
-    zostr_cut(&expansions, 0);
-    if (!expansions.data || expansions.capacity <= room)
-        zostr_xallocmore(&expansions, room + 1);
+    char *p = room_for(&expansions, room);
     for (uint32_t i = 0; i < n; i++) {
         uint32_t var = *zarray_at(&order, i);
         if (dvar(var)->ref_count)
-            write_expansion(var);
+            p = write_expansion(p, var);
     }
-    zostr_cut(&data, 0);
+    p = room_for(&data, total);
     for (uint32_t k = 0; k < n; k++) {
-        zostr_xadd_cstr(&data, var_at(k)->name);
-        zostr_xadd_char(&data, '=');
-        add_expansion(&data, k);
-        zostr_xadd_char(&data, 0);
+        const char *name = var_at(k)->name;
+        p = put(p, name, strlen(name));
+        *p++ = '=';
+        p = put_expansion(p, k);
+        *p++ = 0;
     }
-    *out = data.data ? data.data : "";
-    *out_length = data.data ? data.length : 0;
+    *out = data.data;
+    *out_length = total;
     return true;
 }
