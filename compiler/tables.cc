@@ -30,6 +30,35 @@ char *copy_text(const char *text)
     return copy;
 }
 
+// Variable records and their names are never freed (values are, when an
+// override or an append replaces them): they are cut one after another from
+// large blocks instead of taking a block each.
+constexpr size_t kept_block_size = 65536;
+char *kept_next;
+size_t kept_room;
+
+void *keep(size_t n)
+{
+    n = (n + alignof(host_var) - 1) & ~(alignof(host_var) - 1);
+    if (n > kept_room) {
+        size_t size = n < kept_block_size ? kept_block_size : n;
+        kept_next = static_cast<char *>(malloc(size));
+        if (!kept_next)
+            out_of_memory();
+        kept_room = size;
+    }
+    void *p = kept_next;
+    kept_next += n;
+    kept_room -= n;
+    return p;
+}
+
+char *keep_text(const char *text)
+{
+    size_t n = strlen(text) + 1;
+    return static_cast<char *>(memcpy(keep(n), text, n));
+}
+
 // The old value immediately followed by the added text, in a new block.
 char *join_values(const char *old_value, const char *added)
 {
@@ -71,10 +100,8 @@ void index_new_var(var_list *vars, host_var *v)
 
 void var_append_new(var_list *vars, const char *name, const char *value)
 {
-    host_var *v = static_cast<host_var *>(malloc(sizeof *v));
-    if (!v)
-        out_of_memory();
-    v->name = copy_text(name);
+    host_var *v = static_cast<host_var *>(keep(sizeof *v));
+    v->name = keep_text(name);
     v->value = copy_text(value);
     v->line = config_line;
     v->next = nullptr;
@@ -126,8 +153,10 @@ host_var *var_find(const var_list *vars, const char *name, size_t length)
     if (vars->index.slots)
         return static_cast<host_var *>(name_index_find(&vars->index, name, length));
     // The name may hold a NUL byte: only a full match of its length counts.
+    // The first bytes, compared first, turn most names away at once.
+    char first = length ? name[0] : 0;
     for (host_var *v = vars->first; v; v = v->next)
-        if (strncmp(v->name, name, length) == 0 && strlen(v->name) == length)
+        if (v->name[0] == first && strncmp(v->name, name, length) == 0 && strlen(v->name) == length)
             return v;
     return nullptr;
 }
