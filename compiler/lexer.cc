@@ -111,6 +111,10 @@ bool skip(void)
 
 int match_keyword()
 {
+    // Every keyword begins with one of these, so most words go at once.
+    unsigned char first = to_lower(static_cast<unsigned char>(*lex_position));
+    if (first != 'c' && first != 'o' && first != '+')
+        return 0;
     for (const keyword &k : keywords) {
         size_t n = k.text.size();
         size_t i = 0;
