@@ -138,9 +138,11 @@ int main(int argc, char **argv)
     int out = open_output(files.tmpfile);
     write_placeholder();
 
+    iobuf config_in;
+    iobuf_init(&config_in, in, iobuf_read_op, nullptr);
     zostr text;
     text.data = nullptr;
-    read_config(in, &text);
+    read_config(&config_in, &text);
     config_line = 1;
     lex_start(text.data);
     parse_config();

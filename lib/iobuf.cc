@@ -140,17 +140,25 @@ ssize_t put_around(iobuf *b, const char *data, size_t n)
     return static_cast<ssize_t>(n);
 }
 
-ssize_t fill(iobuf *b)
+// One read into dst, after the wait; interrupted calls are repeated and the
+// end of input is remembered.
+ssize_t read_once(iobuf *b, void *dst, size_t n)
 {
     if (b->timeout != 0 && iobuf_wait(b, 0) < 0)
         return -1;
     ssize_t r;
     do
-        r = b->op(b->fd, b->buf + b->len, b->cap - b->len);
+        r = b->op(b->fd, dst, n);
     while (r < 0 && errno == EINTR);
     if (r == 0)
         b->eof = 1;
-    else if (r > 0)
+    return r;
+}
+
+ssize_t fill(iobuf *b)
+{
+    ssize_t r = read_once(b, b->buf + b->len, b->cap - b->len);
+    if (r > 0)
         b->len += static_cast<size_t>(r);
     return r;
 }
@@ -331,6 +339,22 @@ ssize_t iobuf_get(iobuf *b, void *dst, size_t n)
         if (r > 0)
             b->pos = b->buf;
     }
+}
+
+ssize_t iobuf_get_some(iobuf *b, void *dst, size_t n)
+{
+    if (n == 0)
+        return 0;
+    if (b->pos) {
+        size_t held = static_cast<size_t>(b->buf + b->len - b->pos);
+        size_t k = held < n ? held : n;
+        std::memcpy(dst, b->pos, k);
+        consume(b, k);
+        return static_cast<ssize_t>(k);
+    }
+    if (b->eof)
+        return 0;
+    return read_once(b, dst, n);
 }
 
 int iobuf_getc(iobuf *b, char *c)

@@ -84,6 +84,10 @@ ssize_t iobuf_put_zostr(iobuf *b, const zostr *s);
 int iobuf_flush(iobuf *b);
 void iobuf_free(iobuf *b);
 ssize_t iobuf_get(iobuf *b, void *dst, size_t n);
+// Takes at most n bytes: those held in the buffer, or else what one read
+// brings, straight into dst (a large dst then sees no copying and no
+// buffer). Returns the count, 0 at the end of input, -1 on an error.
+ssize_t iobuf_get_some(iobuf *b, void *dst, size_t n);
 int iobuf_getc(iobuf *b, char *c);
 ssize_t iobuf_getln(iobuf *b, char **line, int delimiter);
 int iobuf_wait(iobuf *b, int direction);

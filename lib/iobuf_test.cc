@@ -500,6 +500,40 @@ TEST(IobufGet, CountsBytesAndEndOfInput)
     iobuf_free(&b);
 }
 
+// Held bytes come first; after them every call is one read, straight into
+// the caller's memory, and no buffer is ever taken.
+TEST(IobufGetSome, HeldBytesThenOneReadEach)
+{
+    iobuf b;
+    start_reading(&b, {{"ab\ncd", 0}, {"", EINTR}, {"efgh", 0}, {"", EIO}, {"ij", 0}});
+    char *line;
+    ASSERT_EQ(iobuf_getln(&b, &line, '\n'), 3);
+    char dst[100];
+    ASSERT_EQ(iobuf_get_some(&b, dst, 1), 1);
+    EXPECT_EQ(dst[0], 'c');
+    ASSERT_EQ(iobuf_get_some(&b, dst, sizeof dst), 1);   // what is held, no read
+    EXPECT_EQ(dst[0], 'd');
+    EXPECT_EQ(reader.asked.size(), 1u);
+    iobuf_free(&b);
+
+    start_reading(&b, {{"", EINTR}, {"efgh", 0}, {"", EIO}, {"ij", 0}});
+    ASSERT_EQ(iobuf_get_some(&b, dst, 3), 3);   // EINTR repeated
+    EXPECT_EQ(std::string(dst, 3), "efg");
+    ASSERT_EQ(iobuf_get_some(&b, dst, sizeof dst), 1);
+    EXPECT_EQ(dst[0], 'h');
+    errno = 0;
+    EXPECT_EQ(iobuf_get_some(&b, dst, sizeof dst), -1);
+    EXPECT_EQ(errno, EIO);
+    ASSERT_EQ(iobuf_get_some(&b, dst, sizeof dst), 2);
+    EXPECT_EQ(std::string(dst, 2), "ij");
+    EXPECT_EQ(iobuf_get_some(&b, dst, 0), 0);
+    EXPECT_EQ(iobuf_get_some(&b, dst, sizeof dst), 0);
+    EXPECT_EQ(iobuf_get_some(&b, dst, sizeof dst), 0);   // the end is final
+    EXPECT_EQ(reader.asked, (std::vector<size_t>{3, 3, 100, 100, 100, 100}));
+    EXPECT_EQ(b.buf, nullptr);
+    iobuf_free(&b);
+}
+
 TEST(IobufRead, ErrorsAreReportedAndReadAgain)
 {
     iobuf b;
