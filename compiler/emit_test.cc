@@ -3,7 +3,6 @@
 #include "compiler/emit.h"
 
 #include "cdb/cdb_writer.h"
-#include "compiler/name_index.h"
 #include "compiler/report.h"
 #include "lib/die.h"
 #include "lib/iobuf.h"
@@ -21,21 +20,21 @@
 
 namespace {
 
+// Test texts live until the process ends, like the configuration text
+// that the tables' texts are views of.
+std::string_view kept(const std::string &text)
+{
+    return *new std::string(text);
+}
+
 host *make_host(const char *name, const std::vector<std::pair<std::string, std::string>> &vars,
                 int32_t first_line = 1)
 {
     host *h = new host{};
-    h->name = strdup(name);
+    h->name = kept(name);
     int32_t line = first_line;
-    for (const auto &[n, v] : vars) {
-        host_var *var = new host_var{strdup(n.c_str()), strdup(v.c_str()), line++, nullptr};
-        if (h->variables.last)
-            h->variables.last->next = var;
-        else
-            h->variables.first = var;
-        h->variables.last = var;
-        name_index_add(&h->variables.index, var->name, strlen(var->name), var);
-    }
+    for (const auto &[n, v] : vars)
+        var_append(&h->variables, kept(n), kept(v), line++);
     return h;
 }
 

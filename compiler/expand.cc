@@ -56,7 +56,7 @@ void index_vars(const host *h)
     zarray_cut(&ex.value_lengths, 0);
     for (host_var *v = h->variables.first; v; v = v->next) {
         zarray_push(&ex.vars, v);
-        zarray_push(&ex.value_lengths, static_cast<uint64_t>(strlen(v->value)));
+        zarray_push(&ex.value_lengths, uint64_t{v->value.size()});
     }
     uint32_t n = static_cast<uint32_t>(zarray_size(&ex.vars));
     uint32_t size = 4;
@@ -126,7 +126,7 @@ event resolve(context *c, uint32_t var)
     if (chosen != no_memo)
         text_add_memo(&c->out, chosen);
     else if (value_length(var))
-        segs_push_region(c, var_at(var)->value, value_length(var), var);
+        segs_push_region(c, var_at(var)->value.data(), value_length(var), var);
     if (c->var < 0)
         return ev_next;
     zarray_push(&ex.work_deps, dep{var, chosen});
@@ -266,8 +266,8 @@ expand_status run()
 void begin_item(context *c, uint32_t k)
 {
     const host_var *v = var_at(k);
-    const char *rest = v->name;
-    uint64_t rest_length = strlen(v->name);
+    const char *rest = v->name.data();
+    uint64_t rest_length = v->name.size();
     ex.item = k;
     ex.item_crossed = false;
     if (k == 0) {
@@ -276,7 +276,7 @@ void begin_item(context *c, uint32_t k)
             text_add_bytes(&c->out, rest, rest_length);
             text_add_bytes(&c->out, "=", 1);
             if (value_length(k))
-                segs_push_region(c, v->value, value_length(k), k);
+                segs_push_region(c, v->value.data(), value_length(k), k);
             return;
         }
         uint64_t skipped = static_cast<uint64_t>(eq - rest) + 1;
@@ -285,7 +285,7 @@ void begin_item(context *c, uint32_t k)
         rest_length -= skipped;
     }
     if (value_length(k))
-        segs_push_waiting(v->value, value_length(k), k);
+        segs_push_waiting(v->value.data(), value_length(k), k);
     segs_push_plain("=", 1);
     if (rest_length)
         segs_push_plain(rest, rest_length);
@@ -324,7 +324,7 @@ void reset(uint64_t limit)
 
 int32_t var_lookup(const char *name, uint64_t length)
 {
-    const host_var *v = var_find(&ex.h->variables, name, length);
+    const host_var *v = var_find(&ex.h->variables, std::string_view(name, length));
     if (!v)
         return -1;
     for (uint32_t s = pointer_hash(v) & ex.var_slot_mask;; s = (s + 1) & ex.var_slot_mask) {

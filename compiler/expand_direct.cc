@@ -66,7 +66,7 @@ const direct_ref *ref_of(const direct_var *d, uint32_t i)
 // Lists the references of var's value; false if it is not plain.
 bool list_refs(uint32_t var)
 {
-    const char *value = var_at(var)->value;
+    const char *value = var_at(var)->value.data();
     uint64_t length = value_length(var);
     direct_var d{static_cast<uint32_t>(zarray_size(&refs)), 0, unseen, 0, 0};
     for (uint64_t p = 0;;) {
@@ -151,14 +151,14 @@ char *put_expansion(char *p, uint32_t var)
 {
     const direct_var *d = dvar(var);
     if (!d->ref_count)
-        return put(p, var_at(var)->value, value_length(var));
+        return put(p, var_at(var)->value.data(), value_length(var));
     return put(p, expansions.data + d->begin, d->length);
 }
 
 char *write_expansion(char *p, uint32_t var)
 {
     direct_var *d = dvar(var);
-    const char *value = var_at(var)->value;
+    const char *value = var_at(var)->value.data();
     d->begin = static_cast<uint64_t>(p - expansions.data);
     uint64_t done = 0;
     for (uint32_t i = 0; i < d->ref_count; i++) {
@@ -184,7 +184,7 @@ bool plain_host(uint32_t n)
     zarray_cut(&refs, 0);
     zarray_zero(&dvars, n);
     for (uint32_t k = 0; k < n; k++)
-        if (strchr(var_at(k)->name, '$') || !list_refs(k))
+        if (var_at(k)->name.find('$') != std::string_view::npos || !list_refs(k))
             return false;
     zarray_zero(&order, n);
     zarray_zero(&walk, n);
@@ -213,7 +213,7 @@ bool expand_direct(uint64_t limit, const char **out, uint64_t *out_length)
         dvar(var)->length = expanded_length(var);
         if (dvar(var)->length > direct_most)
             return false;
-        total += strlen(var_at(var)->name) + 2 + dvar(var)->length;
+        total += var_at(var)->name.size() + 2 + dvar(var)->length;
         if (total > direct_most || total > limit)
             return false;
     }
@@ -232,8 +232,8 @@ bool expand_direct(uint64_t limit, const char **out, uint64_t *out_length)
     }
     p = room_for(&data, total);
     for (uint32_t k = 0; k < n; k++) {
-        const char *name = var_at(k)->name;
-        p = put(p, name, strlen(name));
+        std::string_view name = var_at(k)->name;
+        p = put(p, name.data(), name.size());
         *p++ = '=';
         p = put_expansion(p, k);
         *p++ = 0;

@@ -151,7 +151,7 @@ void memo_begin(uint32_t slot)
     }
     c.low = c.out.length;
     if (value_length(var))
-        segs_push_plain(var_at(var)->value, value_length(var));
+        segs_push_plain(var_at(var)->value.data(), value_length(var));
     zarray_push(&ex.contexts, c);
 }
 

@@ -3,7 +3,6 @@
 // substitution) on many generated hosts.
 #include "compiler/expand.h"
 
-#include "compiler/name_index.h"
 #include "compiler/tables.h"
 
 #include <gtest/gtest.h>
@@ -22,20 +21,20 @@ struct var_spec {
     int32_t line;
 };
 
+// Test texts live until the process ends, like the configuration text
+// that the tables' texts are views of.
+std::string_view kept(const std::string &text)
+{
+    return *new std::string(text);
+}
+
 // Test hosts live until the process ends, like the compiler's.
 host *make_host(const std::vector<var_spec> &specs)
 {
     host *h = new host{};
-    h->name = strdup("h");
-    for (const var_spec &s : specs) {
-        host_var *v = new host_var{strdup(s.name.c_str()), strdup(s.value.c_str()), s.line, nullptr};
-        if (h->variables.last)
-            h->variables.last->next = v;
-        else
-            h->variables.first = v;
-        h->variables.last = v;
-        name_index_add(&h->variables.index, v->name, strlen(v->name), v);
-    }
+    h->name = "h";
+    for (const var_spec &s : specs)
+        var_append(&h->variables, kept(s.name), kept(s.value), s.line);
     return h;
 }
 

@@ -3,8 +3,9 @@
  * Action timing matters: the name action of a one-line entry switches the
  * lexer to mode 1 before the colon is read (a default reduction, made
  * without lookahead), and every assignment runs right after its last token.
- * The value of every symbol is a plain pointer, so the parser's stacks can be
- * relocated when they grow (from 200 entries, doubling, up to 10000).
+ * The value of every symbol is a view of a token's text, which copies as
+ * plain bytes, so the parser's stacks can be relocated when they grow (from
+ * 200 entries, doubling, up to 10000).
  */
 %{
 #include "compiler/grammar_support.h"
@@ -12,7 +13,11 @@
 #include "compiler/tables.h"
 %}
 
-%define api.value.type {char *}
+%code requires {
+#include <string_view>
+}
+
+%define api.value.type {std::string_view}
 
 %token END 0
 %token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE

@@ -16,7 +16,8 @@ const key_failure no_prefix_length{"bad input format", "not a number after /"};
 const key_failure prefix_too_long{"bad input format", "/number too large"};
 const key_failure prefix_too_short{"bad /mask in input", "/number <20"};
 
-zostr scratch;   // the address text of a network, the key of a range
+zostr item_text;   // the item being split, terminated
+zostr scratch;     // the address text of a network, the key of a range
 
 // Writes n (at most 255) in decimal without leading zeros; returns the end.
 char *put_octet(char *p, unsigned n)
@@ -114,30 +115,38 @@ void range_keys(const char *item, size_t length, const char *dash, key_sink sink
     }
 }
 
+// Networks and ranges are read from a terminated copy of the item, since
+// the numbers in them are read up to the first byte that is not a digit.
 const key_failure *item_keys(const char *item, size_t length, key_sink sink, void *context)
 {
-    if (const void *slash = memchr(item, '/', length))
-        return network_keys(item, static_cast<const char *>(slash), sink, context);
-    if (const void *dash = memchr(item, '-', length))
-        range_keys(item, length, static_cast<const char *>(dash), sink, context);
-    else
+    const void *slash = memchr(item, '/', length);
+    const void *dash = slash ? nullptr : memchr(item, '-', length);
+    if (!slash && !dash) {
         sink(context, item, length);
+        return nullptr;
+    }
+    zostr_xdup_mem(&item_text, item, length);
+    zostr_xadd_char(&item_text, 0);
+    const char *copy = item_text.data;
+    size_t at = static_cast<size_t>(static_cast<const char *>(slash ? slash : dash) - item);
+    if (slash)
+        return network_keys(copy, copy + at, sink, context);
+    range_keys(copy, length, copy + at, sink, context);
     return nullptr;
 }
 
 } // namespace
 
-const key_failure *keys_split(const char *name, key_sink sink, void *context)
+const key_failure *keys_split(std::string_view name, key_sink sink, void *context)
 {
-    for (const char *p = name;;) {
-        const char *end = p;
-        while (*end && *end != ',')
-            end++;
-        if (end > p)
-            if (const key_failure *f = item_keys(p, static_cast<size_t>(end - p), sink, context))
+    for (;;) {
+        size_t end = name.find(',');
+        std::string_view item = name.substr(0, end);
+        if (!item.empty())
+            if (const key_failure *f = item_keys(item.data(), item.size(), sink, context))
                 return f;
-        if (!*end)
+        if (end == std::string_view::npos)
             return nullptr;
-        p = end + 1;
+        name.remove_prefix(end + 1);
     }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 struct key_failure {
     const char *msg;
@@ -14,4 +15,4 @@ typedef void (*key_sink)(void *context, const char *key, size_t length);
 
 // Passes every key of name to sink, in order. Returns null, or the failure
 // of the first bad item (the keys of the items before it have been passed).
-const key_failure *keys_split(const char *name, key_sink sink, void *context);
+const key_failure *keys_split(std::string_view name, key_sink sink, void *context);

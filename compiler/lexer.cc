@@ -3,7 +3,6 @@
 
 #include "compiler/grammar.hh"
 #include "compiler/report.h"
-#include "lib/zostr.h"
 
 #include <array>
 #include <cstring>
@@ -14,12 +13,6 @@ const char *last_symbol;
 const char *lex_position;
 
 namespace {
-
-// Token texts are kept until the process ends and never freed, so they are
-// cut one after another from large blocks instead of taking a block each:
-// the block being cut from, its length the part handed out.
-zostr token_texts;
-constexpr uint64_t token_block_size = 65536;
 
 // Character classes of the "C" locale; bytes from 0x80 up are neither.
 constexpr bool is_space(unsigned char c)
@@ -129,25 +122,7 @@ int match_keyword()
     return 0;
 }
 
-// Running out of memory for a new block is reported as the failed copy of
-// the token that needed it.
-char *take_text(const char *start, size_t length)
-{
-    if (!token_texts.data || token_texts.capacity - token_texts.length <= length) {
-        token_texts.data = nullptr;   // the old block stays with the texts cut from it
-        zostr_forget(&token_texts);
-        uint64_t size = length < token_block_size ? token_block_size : uint64_t{length} + 1;
-        if (!zostr_allocmore(&token_texts, size))
-            zostr_out_of_memory("zostr_xdup_mem");
-    }
-    char *text = token_texts.data + token_texts.length;
-    memcpy(text, start, length);
-    text[length] = 0;
-    token_texts.length += length + 1;
-    return text;
-}
-
-int word(char **value)
+int word(std::string_view *value)
 {
     if (int token = match_keyword())
         return token;
@@ -155,7 +130,7 @@ int word(char **value)
     if (*start == '"') {
         const char *close = strchr(start + 1, '"');
         const char *end = close ? close : start + 1 + strlen(start + 1);
-        *value = take_text(start + 1, static_cast<size_t>(end - start - 1));
+        *value = std::string_view(start + 1, static_cast<size_t>(end - start - 1));
         lex_position = close ? close + 1 : end;
         last_symbol = "\"string\"";
         return STRING;
@@ -164,7 +139,7 @@ int word(char **value)
     const char *end = start + 1;   // the first byte belongs to the word, even a '+'
     while (!stop[static_cast<unsigned char>(*end)])
         end++;
-    *value = take_text(start, static_cast<size_t>(end - start));
+    *value = std::string_view(start, static_cast<size_t>(end - start));
     lex_position = end;
     last_symbol = "string";
     return STRING;
@@ -187,7 +162,7 @@ void lex_start(const char *text)
     last_symbol = nullptr;
 }
 
-int next_token(char **value)
+int next_token(std::string_view *value)
 {
     if (skip())
         return NEWLINE;

@@ -8,6 +8,8 @@
 // values of one-line items may hold braces, commas and the like unquoted.
 #pragma once
 
+#include <string_view>
+
 extern int lex_mode;
 
 // The text that a parse error names as the last symbol read, or null.
@@ -20,6 +22,6 @@ extern const char *lex_position;
 void lex_start(const char *text);
 
 // Returns the next token kind (the grammar's token numbers; 0 at the end of
-// input) and, for STRING, stores a newly allocated copy of its text in
-// *value.
-int next_token(char **value);
+// input) and, for STRING, stores its text in *value: a view into the input
+// text, which must stay unchanged as long as the view is used.
+int next_token(std::string_view *value);

@@ -13,11 +13,11 @@ namespace {
 
 // A token as text: punctuation as itself, keywords in upper case, words as
 // W(text), NEWLINE as NL, the end as END.
-std::string show(int token, const char *value)
+std::string show(int token, std::string_view value)
 {
     switch (token) {
     case 0: return "END";
-    case STRING: return std::string("W(") + value + ")";
+    case STRING: return "W(" + std::string(value) + ")";
     case CLASS: return "CLASS";
     case CLIENT: return "CLIENT";
     case OVERRIDE: return "OVERRIDE";
@@ -36,7 +36,7 @@ std::vector<std::string> tokens(const std::string &text, int mode = 0)
     lex_mode = mode;
     std::vector<std::string> out;
     for (int i = 0; i < 100; i++) {
-        char *value = nullptr;
+        std::string_view value;
         int token = next_token(&value);
         out.push_back(show(token, value));
         if (token == 0)
@@ -80,7 +80,7 @@ TEST(Lexer, LineCounting)
 {
     config_line = 1;
     lex_start("a\n\"b\nc\"\n/*\n\n*/ d\n");
-    char *value = nullptr;
+    std::string_view value;
     EXPECT_EQ(next_token(&value), STRING);
     EXPECT_EQ(config_line, 1);
     EXPECT_EQ(next_token(&value), STRING);   // the newline inside quotes is not counted
@@ -111,7 +111,7 @@ TEST(Lexer, LastSymbol)
     for (const Case &c : cases) {
         config_line = 1;
         lex_start(c.text.c_str());
-        char *value = nullptr;
+        std::string_view value;
         next_token(&value);
         ASSERT_NE(last_symbol, nullptr) << c.text;
         EXPECT_STREQ(last_symbol, c.last) << c.text;

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 host *host_table;
 host_class *class_table;
@@ -20,65 +21,62 @@ name_index class_names;
     die_at_line(0, "out of memory", nullptr);
 }
 
-char *copy_text(const char *text)
+// The reports that name a text of the configuration, which is not
+// terminated where the token ends.
+[[noreturn]] void die_naming(const char *msg, std::string_view name)
 {
-    size_t n = strlen(text) + 1;
-    char *copy = static_cast<char *>(malloc(n));
-    if (!copy)
-        out_of_memory();
-    memcpy(copy, text, n);
-    return copy;
+    zostr detail;
+    detail.data = nullptr;
+    zostr_xdup_mem(&detail, name.data(), name.size());
+    zostr_xadd_char(&detail, 0);
+    die_at_line(0, msg, detail.data);
 }
 
-// Variable records and their names are never freed (values are, when an
-// override or an append replaces them): they are cut one after another from
-// large blocks instead of taking a block each.
+// Hosts, classes and variable records are never freed: they are cut one
+// after another from large blocks instead of taking a block each.
 constexpr size_t kept_block_size = 65536;
 char *kept_next;
 size_t kept_room;
 
-void *keep(size_t n)
+// Every record kept is a multiple of this long, so each one after the
+// first in a block stays as aligned as the block.
+constexpr size_t kept_alignment = 8;
+
+template <typename T>
+T *keep()
 {
-    n = (n + alignof(host_var) - 1) & ~(alignof(host_var) - 1);
-    if (n > kept_room) {
-        size_t size = n < kept_block_size ? kept_block_size : n;
-        kept_next = static_cast<char *>(malloc(size));
+    static_assert(alignof(T) <= kept_alignment && sizeof(T) % kept_alignment == 0);
+    if (sizeof(T) > kept_room) {
+        kept_next = static_cast<char *>(malloc(kept_block_size));
         if (!kept_next)
             out_of_memory();
-        kept_room = size;
+        kept_room = kept_block_size;
     }
-    void *p = kept_next;
-    kept_next += n;
-    kept_room -= n;
+    T *p = new (kept_next) T{};
+    kept_next += sizeof(T);
+    kept_room -= sizeof(T);
     return p;
 }
 
-char *keep_text(const char *text)
-{
-    size_t n = strlen(text) + 1;
-    return static_cast<char *>(memcpy(keep(n), text, n));
-}
-
 // The old value immediately followed by the added text, in a new block.
-char *join_values(const char *old_value, const char *added)
+std::string_view join_values(std::string_view old_value, std::string_view added)
 {
     zostr joined;
     joined.data = nullptr;
-    zostr_xdup_cstr(&joined, old_value);
-    zostr_xadd_cstr(&joined, added);
-    zostr_xadd_char(&joined, 0);
-    char *text = joined.data;
+    zostr_xdup_mem(&joined, old_value.data(), old_value.size());
+    zostr_xadd_mem(&joined, added.data(), added.size());
+    std::string_view text(joined.data, joined.length);
     zostr_forget(&joined);
     return text;
 }
 
 // Most hosts have a few variables: their lists are searched in order, and
 // only a list that grows longer than this gets an index.
-constexpr int unindexed_most = 8;
+constexpr uint32_t unindexed_most = 8;
 
 void index_var(var_list *vars, host_var *v)
 {
-    if (!name_index_add(&vars->index, v->name, strlen(v->name), v))
+    if (!name_index_add(&vars->index, v->name.data(), v->name.size(), v))
         out_of_memory();
 }
 
@@ -86,130 +84,122 @@ void index_var(var_list *vars, host_var *v)
 // search in order; the first time that takes in all of the list.
 void index_new_var(var_list *vars, host_var *v)
 {
-    if (vars->index.slots) {
+    if (vars->index.slots)
         index_var(vars, v);
-        return;
-    }
-    int count = 0;
-    for (host_var *u = vars->first; u; u = u->next)
-        count++;
-    if (count > unindexed_most)
+    else if (v->index >= unindexed_most)
         for (host_var *u = vars->first; u; u = u->next)
             index_var(vars, u);
 }
 
-void var_append_new(var_list *vars, const char *name, const char *value)
-{
-    host_var *v = static_cast<host_var *>(keep(sizeof *v));
-    v->name = keep_text(name);
-    v->value = copy_text(value);
-    v->line = config_line;
-    v->next = nullptr;
-    if (vars->last)
-        vars->last->next = v;
-    else
-        vars->first = v;
-    vars->last = v;
-    index_new_var(vars, v);
-}
-
 // The assignment rules shared by hosts and classes; duplicate names the
 // message of a plain assignment to an existing variable.
-void var_set(var_list *vars, assign_kind kind, const char *name, const char *value,
+void var_set(var_list *vars, assign_kind kind, std::string_view name, std::string_view value,
              const char *duplicate)
 {
-    host_var *v = var_find(vars, name, strlen(name));
+    host_var *v = var_find(vars, name);
     if (!v) {
-        var_append_new(vars, name, value);
+        var_append(vars, name, value, config_line);
         return;
     }
-    char *old_value = v->value;
+    std::string_view old_value = v->value;
+    bool old_joined = v->value_joined;
     switch (kind) {
     case assign_plain:
-        die_at_line(0, duplicate, name);
+        die_naming(duplicate, name);
     case assign_append:
         v->value = join_values(old_value, value);
+        v->value_joined = true;
         break;
     case assign_override:
-        v->value = copy_text(value);
+        v->value = value;
+        v->value_joined = false;
         break;
     }
-    free(old_value);
+    if (old_joined)
+        free(const_cast<char *>(old_value.data()));
     v->line = config_line;
 }
 
-host_class *class_find(const char *name)
+host_class *class_find(std::string_view name)
 {
-    host_class *c = static_cast<host_class *>(name_index_find(&class_names, name, strlen(name)));
+    void *c = name_index_find(&class_names, name.data(), name.size());
     if (!c)
-        die_at_line(0, "unknown class", name);
-    return c;
+        die_naming("unknown class", name);
+    return static_cast<host_class *>(c);
 }
 
 } // namespace
 
-host_var *var_find(const var_list *vars, const char *name, size_t length)
+host_var *var_find(const var_list *vars, std::string_view name)
 {
     if (vars->index.slots)
-        return static_cast<host_var *>(name_index_find(&vars->index, name, length));
-    // The name may hold a NUL byte: only a full match of its length counts.
-    // The first bytes, compared first, turn most names away at once.
-    char first = length ? name[0] : 0;
+        return static_cast<host_var *>(name_index_find(&vars->index, name.data(), name.size()));
     for (host_var *v = vars->first; v; v = v->next)
-        if (v->name[0] == first && strncmp(v->name, name, length) == 0 && strlen(v->name) == length)
+        if (v->name == name)
             return v;
     return nullptr;
 }
 
-void host_new(const char *name)
+host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int32_t line)
 {
-    size_t length = strlen(name);
-    if (name_index_find(&host_names, name, length))
-        die_at_line(0, "duplicate host name", name);
-    host *h = static_cast<host *>(calloc(1, sizeof *h));
-    if (!h)
-        out_of_memory();
-    h->name = copy_text(name);
-    if (!name_index_add(&host_names, h->name, length, h))
+    host_var *v = keep<host_var>();
+    v->name = name;
+    v->value = value;
+    v->line = line;
+    if (vars->last) {
+        v->index = vars->last->index + 1;
+        vars->last->next = v;
+    } else {
+        vars->first = v;
+    }
+    vars->last = v;
+    index_new_var(vars, v);
+    return v;
+}
+
+void host_new(std::string_view name)
+{
+    if (name_index_find(&host_names, name.data(), name.size()))
+        die_naming("duplicate host name", name);
+    host *h = keep<host>();
+    h->name = name;
+    if (!name_index_add(&host_names, name.data(), name.size(), h))
         out_of_memory();
     h->next = host_table;
     host_table = h;
 }
 
-void class_new(const char *name)
+void class_new(std::string_view name)
 {
-    size_t length = strlen(name);
-    if (name_index_find(&class_names, name, length))
-        die_at_line(0, "duplicate class name", name);
-    host_class *c = static_cast<host_class *>(calloc(1, sizeof *c));
-    if (!c)
-        out_of_memory();
-    c->name = copy_text(name);
-    if (!name_index_add(&class_names, c->name, length, c))
+    if (name_index_find(&class_names, name.data(), name.size()))
+        die_naming("duplicate class name", name);
+    host_class *c = keep<host_class>();
+    c->name = name;
+    if (!name_index_add(&class_names, name.data(), name.size(), c))
         out_of_memory();
     c->next = class_table;
     class_table = c;
 }
 
-void host_set(assign_kind kind, const char *name, const char *value)
+void host_set(assign_kind kind, std::string_view name, std::string_view value)
 {
     var_set(&host_table->variables, kind, name, value, "duplicate assignment to host variable");
 }
 
-void class_set(assign_kind kind, const char *name, const char *value)
+void class_set(assign_kind kind, std::string_view name, std::string_view value)
 {
     var_set(&class_table->variables, kind, name, value, "duplicate assignment to variable ");
 }
 
 // Includes copy the class's values as they are now, through plain
 // assignments, so a variable that is already set is a duplicate.
-void host_include(const char *class_name)
+void host_include(std::string_view class_name)
 {
     for (host_var *v = class_find(class_name)->variables.first; v; v = v->next)
         host_set(assign_plain, v->name, v->value);
 }
 
-void class_include(const char *class_name)
+void class_include(std::string_view class_name)
 {
     for (host_var *v = class_find(class_name)->variables.first; v; v = v->next)
         class_set(assign_plain, v->name, v->value);

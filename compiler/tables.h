@@ -4,15 +4,17 @@
 //
 // Hosts and classes are lists with the newest entry at the head; the head is
 // the current entry, which assignments and includes go to. Variables are
-// kept in creation order. Every text is a private copy; nothing is freed
-// before the process ends, except a value that an append or override
-// replaces.
+// kept in creation order. The texts are the token texts themselves (views
+// into the configuration text, which stays unchanged until the process
+// ends), not copies; only an appended value is made anew, and it is freed
+// when a later append or override replaces it. Nothing else is freed.
 #pragma once
 
 #include "compiler/name_index.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 enum assign_kind {
     assign_plain,     // "="
@@ -21,9 +23,11 @@ enum assign_kind {
 };
 
 struct host_var {
-    char *name;
-    char *value;
+    std::string_view name;
+    std::string_view value;
     int32_t line;       // the line counter when the variable was created or last changed
+    uint32_t index;     // its place in the list, from 0
+    bool value_joined;  // the value was made by an append, in a block of its own
     host_var *next;
 };
 
@@ -36,13 +40,13 @@ struct var_list {
 };
 
 struct host {
-    char *name;         // the key list as written
+    std::string_view name;   // the key list as written
     var_list variables;
     host *next;
 };
 
 struct host_class {
-    char *name;
+    std::string_view name;
     var_list variables;
     host_class *next;
 };
@@ -50,12 +54,16 @@ struct host_class {
 extern host *host_table;          // newest first
 extern host_class *class_table;   // newest first
 
-void host_new(const char *name);
-void host_set(assign_kind kind, const char *name, const char *value);
-void host_include(const char *class_name);
-void class_new(const char *name);
-void class_set(assign_kind kind, const char *name, const char *value);
-void class_include(const char *class_name);
+void host_new(std::string_view name);
+void host_set(assign_kind kind, std::string_view name, std::string_view value);
+void host_include(std::string_view class_name);
+void class_new(std::string_view name);
+void class_set(assign_kind kind, std::string_view name, std::string_view value);
+void class_include(std::string_view class_name);
 
-// The variable called name (length bytes, not necessarily terminated), or null.
-host_var *var_find(const var_list *vars, const char *name, size_t length);
+// The variable called name, or null.
+host_var *var_find(const var_list *vars, std::string_view name);
+
+// Appends a new variable, whose name the list must not hold yet; the texts
+// are kept as they are.
+host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int32_t line);
