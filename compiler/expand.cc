@@ -42,34 +42,12 @@ text_out data_out;
 uint64_t data_length;
 const char *data_written;   // the data once written out
 
-uint32_t pointer_hash(const void *p)
-{
-    uint64_t x = reinterpret_cast<uintptr_t>(p);
-    x ^= x >> 29;
-    x *= 0x9E3779B97F4A7C15u;
-    return static_cast<uint32_t>(x >> 32);
-}
-
 void index_vars(const host *h)
 {
-    zarray_cut(&ex.vars, 0);
-    zarray_cut(&ex.value_lengths, 0);
-    for (host_var *v = h->variables.first; v; v = v->next) {
-        zarray_push(&ex.vars, v);
-        zarray_push(&ex.value_lengths, uint64_t{v->value.size()});
-    }
-    uint32_t n = static_cast<uint32_t>(zarray_size(&ex.vars));
-    uint32_t size = 4;
-    while (size < 2 * n)
-        size *= 2;
-    ex.var_slot_mask = size - 1;
-    zarray_zero(&ex.var_slots, size);
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t s = pointer_hash(var_at(i)) & ex.var_slot_mask;
-        while (*zarray_at(&ex.var_slots, s))
-            s = (s + 1) & ex.var_slot_mask;
-        *zarray_at(&ex.var_slots, s) = i + 1;
-    }
+    uint32_t n = h->variables.last ? h->variables.last->index + 1 : 0;
+    zarray_resize(&ex.vars, n);
+    for (const host_var *v = h->variables.first; v; v = v->next)
+        *zarray_at(&ex.vars, v->index) = v;
 }
 
 void pop_dollar(context *c)
@@ -325,13 +303,7 @@ void reset(uint64_t limit)
 int32_t var_lookup(const char *name, uint64_t length)
 {
     const host_var *v = var_find(&ex.h->variables, std::string_view(name, length));
-    if (!v)
-        return -1;
-    for (uint32_t s = pointer_hash(v) & ex.var_slot_mask;; s = (s + 1) & ex.var_slot_mask) {
-        uint32_t i = *zarray_at(&ex.var_slots, s);
-        if (var_at(i - 1) == v)
-            return static_cast<int32_t>(i - 1);
-    }
+    return v ? static_cast<int32_t>(v->index) : -1;
 }
 
 expand_status expand_host(const host *h, uint64_t limit, expand_failure *f)

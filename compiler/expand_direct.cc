@@ -182,12 +182,12 @@ char *room_for(zostr *s, uint64_t n)
 bool plain_host(uint32_t n)
 {
     zarray_cut(&refs, 0);
-    zarray_zero(&dvars, n);
+    zarray_resize(&dvars, n);
     for (uint32_t k = 0; k < n; k++)
         if (var_at(k)->name.find('$') != std::string_view::npos || !list_refs(k))
             return false;
-    zarray_zero(&order, n);
-    zarray_zero(&walk, n);
+    zarray_resize(&order, n);
+    zarray_resize(&walk, n);
     order_count = 0;
     for (uint32_t k = 0; k < n; k++) {
         if (dvar(k)->state != unseen)

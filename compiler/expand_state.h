@@ -61,10 +61,7 @@ struct expansion {
     const host *h;
     uint64_t limit;
     uint32_t var_count;
-    zarray<host_var *> vars;
-    zarray<uint64_t> value_lengths;
-    zarray<uint32_t> var_slots;      // host_var address -> index + 1
-    uint32_t var_slot_mask;
+    zarray<const host_var *> vars;   // in list order: var_at(v->index) is v
     zarray<uint32_t> region_count;   // counted regions of each variable
     zarray<uint32_t> lowest_region;  // the lowest of them
     uint32_t regions_live;           // counted regions of all variables
@@ -117,14 +114,14 @@ inline bool memo_busy_for(uint32_t var)
     return memo_of(var)->state == memo_busy || *zarray_at(&ex.behind_busy, var);
 }
 
-inline uint64_t value_length(uint32_t var)
-{
-    return *zarray_at(&ex.value_lengths, var);
-}
-
 inline const host_var *var_at(uint32_t var)
 {
     return *zarray_at(&ex.vars, var);
+}
+
+inline uint64_t value_length(uint32_t var)
+{
+    return var_at(var)->value.size();
 }
 
 // expand.cc: the index of the host's variable called name, or -1.

@@ -134,8 +134,10 @@ host_var *var_find(const var_list *vars, std::string_view name)
 {
     if (vars->index.slots)
         return static_cast<host_var *>(name_index_find(&vars->index, name.data(), name.size()));
+    // The names of a list mostly differ in their length or first byte,
+    // which are compared before the rest.
     for (host_var *v = vars->first; v; v = v->next)
-        if (v->name == name)
+        if (v->name.size() == name.size() && (name.empty() || v->name[0] == name[0]) && v->name == name)
             return v;
     return nullptr;
 }

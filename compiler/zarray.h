@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 template <typename T>
@@ -34,10 +35,29 @@ T *zarray_last(const zarray<T> *a)
     return zarray_at(a, zarray_size(a) - 1);
 }
 
+// Most pushes find room in the block: they are a copy, made here; the
+// others grow the block through the string library.
 template <typename T>
 void zarray_push(zarray<T> *a, const T &record)
 {
-    zostr_xadd_mem(&a->block, &record, sizeof record);
+    zostr *b = &a->block;
+    if (b->data && b->capacity - b->length > sizeof record) {
+        memcpy(b->data + b->length, &record, sizeof record);
+        b->length += sizeof record;
+        return;
+    }
+    zostr_xadd_mem(b, &record, sizeof record);
+}
+
+// Makes the array n records long; records past its old end are not set.
+template <typename T>
+void zarray_resize(zarray<T> *a, size_t n)
+{
+    zostr *b = &a->block;
+    uint64_t length = uint64_t{n} * sizeof(T);
+    if (!b->data || b->capacity <= length)
+        zostr_xallocmore(b, length + 1);
+    b->length = length;
 }
 
 // Keeps the first n records.
