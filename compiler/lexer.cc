@@ -45,6 +45,32 @@ constexpr std::array<bool, 256> delimiter_set(std::string_view chars)
 constexpr std::array<bool, 256> normal_delimiters = delimiter_set("{},=;+:");
 constexpr std::array<bool, 256> line_delimiters = delimiter_set("()");
 
+constexpr std::array<bool, 256> byte_set(std::string_view chars)
+{
+    std::array<bool, 256> set{};
+    for (char c : chars)
+        set[static_cast<unsigned char>(c)] = true;
+    return set;
+}
+
+// White space that only needs passing over: all of it but the newline.
+constexpr std::array<bool, 256> blanks = byte_set(" \t\v\f\r");
+
+// The one-byte tokens of each mode; every other byte begins a word.
+constexpr std::array<bool, 256> mode_tokens[] = {
+    byte_set("(){},:;="),
+    byte_set("():"),
+    byte_set("()"),
+};
+
+// Every byte as a text of its own: a one-byte token is its own last symbol.
+constexpr std::array<std::array<char, 2>, 256> byte_texts = [] {
+    std::array<std::array<char, 2>, 256> texts{};
+    for (int c = 0; c < 256; c++)
+        texts[static_cast<size_t>(c)][0] = static_cast<char>(c);
+    return texts;
+}();
+
 struct keyword {
     std::string_view text;
     int token;
@@ -76,25 +102,31 @@ void skip_block_comment()
     lex_position = p + 2;
 }
 
+void skip_line_comment()
+{
+    const char *end = strchr(lex_position, '\n');
+    lex_position = end ? end : lex_position + strlen(lex_position);
+}
+
 // Skips white space and comments. Returns true when a newline ends a
 // one-line entry: the NEWLINE token, with the newline left in place.
-bool skip(void)
+bool skip()
 {
     for (;;) {
-        unsigned char c = static_cast<unsigned char>(*lex_position);
-        if (is_space(c)) {
-            if (c == '\n') {
-                if (lex_mode != 0) {
-                    lex_mode = 0;
-                    return true;
-                }
-                config_line = static_cast<int32_t>(static_cast<uint32_t>(config_line) + 1);
+        const char *p = lex_position;
+        while (blanks[static_cast<unsigned char>(*p)])
+            p++;
+        lex_position = p;
+        if (*p == '\n') {
+            if (lex_mode != 0) {
+                lex_mode = 0;
+                return true;
             }
-            lex_position++;
-        } else if (c == '#' || (c == '/' && lex_position[1] == '/')) {
-            const char *end = strchr(lex_position, '\n');
-            lex_position = end ? end : lex_position + strlen(lex_position);
-        } else if (c == '/' && lex_position[1] == '*') {
+            config_line = static_cast<int32_t>(static_cast<uint32_t>(config_line) + 1);
+            lex_position = p + 1;
+        } else if (*p == '#' || (*p == '/' && p[1] == '/')) {
+            skip_line_comment();
+        } else if (*p == '/' && p[1] == '*') {
             skip_block_comment();
         } else {
             return false;
@@ -145,14 +177,6 @@ int word(std::string_view *value)
     return STRING;
 }
 
-// A one-character token: its text is its own last symbol.
-int punctuation(const char *symbol)
-{
-    lex_position++;
-    last_symbol = symbol;
-    return static_cast<unsigned char>(*symbol);
-}
-
 } // namespace
 
 void lex_start(const char *text)
@@ -166,27 +190,14 @@ int next_token(std::string_view *value)
 {
     if (skip())
         return NEWLINE;
-    if (*lex_position == 0)
+    unsigned char c = static_cast<unsigned char>(*lex_position);
+    if (c == 0)
         return 0;
-    last_symbol = nullptr;
-    switch (*lex_position) {
-    case '(': return punctuation("(");
-    case ')': return punctuation(")");
-    default: break;
-    }
-    if (lex_mode == 0) {
-        switch (*lex_position) {
-        case '{': return punctuation("{");
-        case '}': return punctuation("}");
-        case ',': return punctuation(",");
-        case ':': return punctuation(":");
-        case ';': return punctuation(";");
-        case '=': return punctuation("=");
-        default: break;
-        }
-    } else if (lex_mode == 1 && *lex_position == ':') {
+    if (!mode_tokens[lex_mode][c])
+        return word(value);
+    if (lex_mode == 1 && c == ':')
         lex_mode = 2;
-        return punctuation(":");
-    }
-    return word(value);
+    lex_position++;
+    last_symbol = byte_texts[c].data();
+    return c;
 }
