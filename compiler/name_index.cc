@@ -27,7 +27,7 @@ name_index_slot *probe(name_index_slot *slots, uint32_t capacity, const char *na
     }
 }
 
-// Doubles the table (or makes the first one); keeps it at most half full.
+// Doubles the table, or makes the first one.
 int grow(name_index *index)
 {
     uint32_t capacity = index->capacity ? index->capacity * 2 : 16;
@@ -56,15 +56,33 @@ void *name_index_find(const name_index *index, const char *name, size_t length)
     return probe(index->slots, index->capacity, name, length, name_hash(name, length))->record;
 }
 
-int name_index_add(name_index *index, const char *name, size_t length, void *record)
+name_index_slot *name_index_slot_for(name_index *index, const char *name, size_t length)
 {
     if (length > UINT32_MAX)
-        return 0;
-    if (2 * (static_cast<uint64_t>(index->count) + 1) > index->capacity && !grow(index))
-        return 0;
+        return nullptr;
     uint32_t hash = name_hash(name, length);
-    name_index_slot *s = probe(index->slots, index->capacity, name, length, hash);
-    *s = {name, static_cast<uint32_t>(length), hash, record};
+    name_index_slot *s = nullptr;
+    if (index->slots) {
+        s = probe(index->slots, index->capacity, name, length, hash);
+        if (s->name)
+            return s;
+    }
+    // Kept at most half full.
+    if (2 * (static_cast<uint64_t>(index->count) + 1) > index->capacity) {
+        if (!grow(index))
+            return nullptr;
+        s = probe(index->slots, index->capacity, name, length, hash);
+    }
+    *s = {name, static_cast<uint32_t>(length), hash, nullptr};
     index->count++;
+    return s;
+}
+
+int name_index_add(name_index *index, const char *name, size_t length, void *record)
+{
+    name_index_slot *s = name_index_slot_for(index, name, length);
+    if (!s)
+        return 0;
+    s->record = record;
     return 1;
 }

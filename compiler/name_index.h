@@ -22,6 +22,12 @@ struct name_index {
 // The record stored under the name of length bytes, or null.
 void *name_index_find(const name_index *index, const char *name, size_t length);
 
+// The slot of the name: the one that holds it, or else a new one that holds
+// the name (which must stay alive and unchanged) and a null record, for the
+// caller to fill in. Null when memory runs out; nothing is allocated when
+// the name is there already.
+name_index_slot *name_index_slot_for(name_index *index, const char *name, size_t length);
+
 // Stores record under name (which must stay alive and unchanged); the name
 // must not be in the index yet. Returns 0 when memory runs out.
 int name_index_add(name_index *index, const char *name, size_t length, void *record);

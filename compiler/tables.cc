@@ -108,11 +108,11 @@ void var_set(var_list *vars, assign_kind kind, std::string_view name, std::strin
         die_naming(duplicate, name);
     case assign_append:
         v->value = join_values(old_value, value);
-        v->value_joined = true;
+        v->value_joined = 1;
         break;
     case assign_override:
         v->value = value;
-        v->value_joined = false;
+        v->value_joined = 0;
         break;
     }
     if (old_joined)
@@ -126,6 +126,18 @@ host_class *class_find(std::string_view name)
     if (!c)
         die_naming("unknown class", name);
     return static_cast<host_class *>(c);
+}
+
+// The index slot for a new entry's name; duplicate names the message for a
+// name that is taken.
+name_index_slot *new_name_slot(name_index *names, std::string_view name, const char *duplicate)
+{
+    name_index_slot *s = name_index_slot_for(names, name.data(), name.size());
+    if (!s)
+        out_of_memory();
+    if (s->record)
+        die_naming(duplicate, name);
+    return s;
 }
 
 } // namespace
@@ -149,6 +161,8 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
     v->value = value;
     v->line = line;
     if (vars->last) {
+        if (vars->last->index == var_list_most - 1)
+            out_of_memory();
         v->index = vars->last->index + 1;
         vars->last->next = v;
     } else {
@@ -161,24 +175,20 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
 
 void host_new(std::string_view name)
 {
-    if (name_index_find(&host_names, name.data(), name.size()))
-        die_naming("duplicate host name", name);
+    name_index_slot *s = new_name_slot(&host_names, name, "duplicate host name");
     host *h = keep<host>();
     h->name = name;
-    if (!name_index_add(&host_names, name.data(), name.size(), h))
-        out_of_memory();
+    s->record = h;
     h->next = host_table;
     host_table = h;
 }
 
 void class_new(std::string_view name)
 {
-    if (name_index_find(&class_names, name.data(), name.size()))
-        die_naming("duplicate class name", name);
+    name_index_slot *s = new_name_slot(&class_names, name, "duplicate class name");
     host_class *c = keep<host_class>();
     c->name = name;
-    if (!name_index_add(&class_names, name.data(), name.size(), c))
-        out_of_memory();
+    s->record = c;
     c->next = class_table;
     class_table = c;
 }

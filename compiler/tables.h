@@ -22,14 +22,19 @@ enum assign_kind {
     assign_override,  // "override", and every item of a one-line entry
 };
 
+// A large configuration holds hundreds of thousands of these: the index and
+// the flag share a word, which keeps the record at 48 bytes.
 struct host_var {
     std::string_view name;
     std::string_view value;
-    int32_t line;       // the line counter when the variable was created or last changed
-    uint32_t index;     // its place in the list, from 0
-    bool value_joined;  // the value was made by an append, in a block of its own
     host_var *next;
+    int32_t line;               // the line counter when the variable was created or last changed
+    uint32_t index : 31;        // its place in the list, from 0
+    uint32_t value_joined : 1;  // the value was made by an append, in a block of its own
 };
+
+// The most variables a list can hold: every index fits in its 31 bits.
+constexpr uint32_t var_list_most = uint32_t{1} << 31;
 
 // The variables of one host or class: the list in creation order and an
 // index by name.
