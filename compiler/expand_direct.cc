@@ -8,19 +8,21 @@
 // references, so the step by step rule only ever meets references of the
 // host's values, whole. Each one ends up as the full expansion of its
 // variable, whatever the order of the steps: every variable is expanded
-// once, after those it refers to, and the data is joined from the results.
+// once, in its place in the data, after those it refers to, whose
+// expansions it copies from their places.
 //
 // Anything else (a stray "$", an unfinished or unknown reference, a cycle,
-// data past the limit or too long to be worth a second copy) is left to
-// the general expansion, which starts afresh and reports what it finds.
+// data past the limit or too long to build before it is known to fit the
+// database) is left to the general expansion, which starts afresh and
+// reports what it finds.
 #include "compiler/expand_state.h"
 
 #include <cstring>
 
 namespace {
 
-// Longer data is built by the general expansion, which does not hold every
-// variable's expansion a second time.
+// Longer data is left to the general expansion, which builds the data only
+// once a record needs it, and not at all when it cannot fit.
 constexpr uint64_t direct_most = uint64_t{1} << 20;
 
 struct direct_ref {
@@ -36,7 +38,7 @@ struct direct_var {
     uint32_t ref_count;
     walk_state state;
     uint64_t length;    // of the expansion
-    uint64_t begin;     // of the expansion in expansions, when it has references
+    uint64_t at;        // where the expansion stands in the data
 };
 
 struct walk_frame {
@@ -47,10 +49,10 @@ struct walk_frame {
 // The arrays of a host are sized once, and then filled in place.
 zarray<direct_ref> refs;
 zarray<direct_var> dvars;
+bool refer_back;            // every reference is to a variable before it
 zarray<uint32_t> order;     // every variable after those it refers to
 uint32_t order_count;
 zarray<walk_frame> walk;
-zostr expansions;
 zostr data;
 
 direct_var *dvar(uint32_t var)
@@ -88,6 +90,7 @@ bool list_refs(uint32_t var)
         if (target < 0)
             return false;
         zarray_push(&refs, direct_ref{at, end, static_cast<uint32_t>(target)});
+        refer_back &= static_cast<uint32_t>(target) < var;
         d.ref_count++;
         p = end;
     }
@@ -147,27 +150,22 @@ char *put(char *p, const char *bytes, uint64_t n)
     return p + n;
 }
 
-char *put_expansion(char *p, uint32_t var)
+// Writes var's expansion in its place, those of the variables it refers to
+// being in theirs.
+void write_expansion(uint32_t var)
 {
     const direct_var *d = dvar(var);
-    if (!d->ref_count)
-        return put(p, var_at(var)->value.data(), value_length(var));
-    return put(p, expansions.data + d->begin, d->length);
-}
-
-char *write_expansion(char *p, uint32_t var)
-{
-    direct_var *d = dvar(var);
     const char *value = var_at(var)->value.data();
-    d->begin = static_cast<uint64_t>(p - expansions.data);
+    char *p = data.data + d->at;
     uint64_t done = 0;
     for (uint32_t i = 0; i < d->ref_count; i++) {
         const direct_ref *r = ref_of(d, i);
+        const direct_var *target = dvar(r->var);
         p = put(p, value + done, r->at - done);
-        p = put_expansion(p, r->var);
+        p = put(p, data.data + target->at, target->length);
         done = r->end;
     }
-    return put(p, value + done, value_length(var) - done);
+    put(p, value + done, value_length(var) - done);
 }
 
 // An empty block with room for n bytes.
@@ -179,16 +177,18 @@ char *room_for(zostr *s, uint64_t n)
     return s->data;
 }
 
-bool plain_host(uint32_t n)
+// Orders the variables, each after those it refers to; false on a cycle.
+// When they only refer back, the list's order is such an order already.
+bool order_vars(uint32_t n)
 {
-    zarray_cut(&refs, 0);
-    zarray_resize(&dvars, n);
-    for (uint32_t k = 0; k < n; k++)
-        if (var_at(k)->name.find('$') != std::string_view::npos || !list_refs(k))
-            return false;
     zarray_resize(&order, n);
-    zarray_resize(&walk, n);
     order_count = 0;
+    if (refer_back) {
+        for (uint32_t k = 0; k < n; k++)
+            *zarray_at(&order, order_count++) = k;
+        return true;
+    }
+    zarray_resize(&walk, n);
     for (uint32_t k = 0; k < n; k++) {
         if (dvar(k)->state != unseen)
             continue;
@@ -200,6 +200,17 @@ bool plain_host(uint32_t n)
     return true;
 }
 
+bool plain_host(uint32_t n)
+{
+    zarray_cut(&refs, 0);
+    zarray_resize(&dvars, n);
+    refer_back = true;
+    for (uint32_t k = 0; k < n; k++)
+        if (var_at(k)->name.find('$') != std::string_view::npos || !list_refs(k))
+            return false;
+    return order_vars(n);
+}
+
 } // namespace
 
 bool expand_direct(uint64_t limit, const char **out, uint64_t *out_length)
@@ -207,37 +218,31 @@ bool expand_direct(uint64_t limit, const char **out, uint64_t *out_length)
     uint32_t n = static_cast<uint32_t>(zarray_size(&ex.vars));
     if (!plain_host(n))
         return false;
-    uint64_t total = 0;
     for (uint32_t i = 0; i < n; i++) {
         uint32_t var = *zarray_at(&order, i);
         dvar(var)->length = expanded_length(var);
         if (dvar(var)->length > direct_most)
             return false;
-        total += var_at(var)->name.size() + 2 + dvar(var)->length;
+    }
+    // Each item is the name, "=", the expansion and a NUL byte.
+    uint64_t total = 0;
+    for (uint32_t k = 0; k < n; k++) {
+        direct_var *d = dvar(k);
+        d->at = total + var_at(k)->name.size() + 1;
+        total = d->at + d->length + 1;
         if (total > direct_most || total > limit)
             return false;
     }
-    // The lengths are known, so both blocks are sized before anything is
-    // written: expansions, copied from the block they are added to, must
-    // not move meanwhile.
-    uint64_t room = 0;
-    for (uint32_t k = 0; k < n; k++)
-        if (dvar(k)->ref_count)
-            room += dvar(k)->length;
-    char *p = room_for(&expansions, room);
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t var = *zarray_at(&order, i);
-        if (dvar(var)->ref_count)
-            p = write_expansion(p, var);
-    }
-    p = room_for(&data, total);
+    char *p = room_for(&data, total);
     for (uint32_t k = 0; k < n; k++) {
         std::string_view name = var_at(k)->name;
         p = put(p, name.data(), name.size());
         *p++ = '=';
-        p = put_expansion(p, k);
+        p += dvar(k)->length;
         *p++ = 0;
     }
+    for (uint32_t i = 0; i < n; i++)
+        write_expansion(*zarray_at(&order, i));
     *out = data.data;
     *out_length = total;
     return true;
