@@ -1,12 +1,16 @@
 // End-to-end cases of both programs, one case file each under cases/:
 // cases/pellow/ run the dumper on a described database, cases/corvane_make/
-// run the compiler on a configuration and dump what it installed.
+// run the compiler on a configuration and dump what it installed, and
+// cases/corvane_make_faults/ run the compiler's fault-injecting test build
+// (faults/fault_inject.cc; the env section sets CORVANE_FAULTS) the same way.
 //
 // Sections of a case (see support/case_file.h for the file syntax):
 //   db        pellow: the database on standard input (support/db_spec.h)
 //   config    corvane_make: written to the file "config"
 //   args      the arguments, words over any number of lines; for the
-//             compiler "data.cdb data.tmp config" when absent
+//             compiler "data.cdb data.tmp config" when absent; "{shm}" in
+//             a word stands for a fresh directory on another file system
+//             (/dev/shm), and the case is skipped where there is none
 //   argv0     argument zero (default: the program's name)
 //   stdin     standard input (instead of db)
 //   env       NAME=VALUE lines
@@ -30,6 +34,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -75,7 +80,27 @@ std::string program_path(const std::string &program)
         return PELLOW_PATH;
     if (program == "corvane_make")
         return CORVANE_MAKE_PATH;
+    if (program == "corvane_make_faults")
+        return CORVANE_MAKE_FAULTS_PATH;
     return "";
+}
+
+// A directory on a file system other than the one of dir, or "" when the
+// machine has none to offer.
+std::string other_file_system_dir(const std::string &dir)
+{
+    struct stat here, there;
+    if (stat(dir.c_str(), &here) != 0 || stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev)
+        return "";
+    char pattern[] = "/dev/shm/corvane-test-XXXXXX";
+    return mkdtemp(pattern) ? pattern : "";
+}
+
+std::string substituted(std::string word, const std::string &placeholder, const std::string &value)
+{
+    for (size_t at; (at = word.find(placeholder)) != std::string::npos;)
+        word.replace(at, placeholder.size(), value);
+    return word;
 }
 
 class E2E : public ::testing::TestWithParam<std::string> {};
@@ -85,7 +110,7 @@ TEST_P(E2E, Case)
     case_file c = read_case_file(GetParam());
     ASSERT_EQ(c.error, "") << c.path;
     std::string program = program_of(c);
-    bool compiler = program == "corvane_make";
+    bool compiler = program.rfind("corvane_make", 0) == 0;
     std::string path = program_path(program);
     ASSERT_NE(path, "") << "no program " << program << " for " << c.path;
 
@@ -94,10 +119,21 @@ TEST_P(E2E, Case)
     spec.path = path;
     spec.dir = dir;
     std::string error;
-    spec.argv.push_back(c.sections.count("argv0") ? body_lines(section(c, "argv0")).at(0) : program);
+    spec.argv.push_back(c.sections.count("argv0") ? body_lines(section(c, "argv0")).at(0)
+                        : compiler                 ? "corvane_make"
+                                                   : program);
     std::string default_args = compiler ? "data.cdb data.tmp config" : "";
-    for (const std::string &w : words_of(section(c, "args", default_args), &error))
-        spec.argv.push_back(w);
+    std::string args = section(c, "args", default_args);
+    std::string shm;
+    if (args.find("{shm}") != std::string::npos) {
+        shm = other_file_system_dir(dir);
+        if (shm.empty()) {
+            remove_tree(dir);
+            GTEST_SKIP() << "no second file system (/dev/shm) on this machine";
+        }
+    }
+    for (const std::string &w : words_of(args, &error))
+        spec.argv.push_back(substituted(w, "{shm}", shm));
     for (const std::string &line : body_lines(section(c, "env")))
         spec.env.push_back(line);
     spec.stdin_data = section(c, "stdin");
@@ -147,6 +183,8 @@ TEST_P(E2E, Case)
         }
     }
     remove_tree(dir);
+    if (!shm.empty())
+        remove_tree(shm);
 }
 
 std::string case_name(const ::testing::TestParamInfo<std::string> &info)

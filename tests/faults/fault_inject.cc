@@ -1,0 +1,151 @@
+// Fault injection for a test build of corvane_make (corvane_make_faults).
+// The build links the compiler with --wrap for the calls below, so every such
+// call made by the compiler's own code passes through here; calls from inside
+// the C library do not. The environment variable CORVANE_FAULTS says which
+// call fails, as comma-separated items:
+//   alloc=N         the N-th allocation (malloc, calloc or realloc, counted
+//                   together from 1) returns null with ENOMEM
+//   open=N:ERRNO    the N-th open fails with the errno named (EIO, EACCES ...)
+//   fsync=N:ERRNO   the N-th fsync fails likewise
+//   trace           every open, fsync and rename is written to descriptor 2
+//                   as "open PATH", "fsync" or "rename FROM TO", a line each
+// A run without the variable behaves exactly as corvane_make.
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+extern "C" {
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t count, size_t size);
+void *__real_realloc(void *p, size_t size);
+int __real_open(const char *path, int flags, ...);
+int __real_fsync(int fd);
+int __real_rename(const char *from, const char *to);
+void *__wrap_malloc(size_t size);
+void *__wrap_calloc(size_t count, size_t size);
+void *__wrap_realloc(void *p, size_t size);
+int __wrap_open(const char *path, int flags, ...);
+int __wrap_fsync(int fd);
+int __wrap_rename(const char *from, const char *to);
+}
+
+namespace {
+
+struct fault {
+    unsigned long at;   // the call that fails, counted from 1; 0: none
+    int err;
+    unsigned long calls;
+};
+
+fault alloc_fault, open_fault, fsync_fault;
+bool configured;
+bool tracing;
+
+int errno_named(const char *name)
+{
+    static const struct {
+        const char *name;
+        int value;
+    } names[] = {{"EIO", EIO},       {"EACCES", EACCES}, {"ENOSPC", ENOSPC}, {"EROFS", EROFS},
+                 {"EINVAL", EINVAL}, {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"EDQUOT", EDQUOT}};
+    for (const auto &n : names)
+        if (strncmp(name, n.name, strlen(n.name)) == 0)
+            return n.value;
+    return EIO;
+}
+
+// Reads CORVANE_FAULTS once; getenv and the parsing allocate nothing.
+void configure()
+{
+    if (configured)
+        return;
+    configured = true;
+    const char *spec = getenv("CORVANE_FAULTS");
+    while (spec && *spec) {
+        if (strncmp(spec, "trace", 5) == 0)
+            tracing = true;
+        const char *eq = strchr(spec, '=');
+        const char *comma = strchr(spec, ',');
+        if (!eq || (comma && comma < eq)) {
+            spec = comma ? comma + 1 : nullptr;
+            continue;
+        }
+        fault *f = strncmp(spec, "alloc=", 6) == 0   ? &alloc_fault
+                   : strncmp(spec, "open=", 5) == 0  ? &open_fault
+                   : strncmp(spec, "fsync=", 6) == 0 ? &fsync_fault
+                                                     : nullptr;
+        char *rest;
+        unsigned long at = strtoul(eq + 1, &rest, 10);
+        if (f) {
+            f->at = at;
+            f->err = *rest == ':' ? errno_named(rest + 1) : ENOMEM;
+        }
+        spec = comma ? comma + 1 : nullptr;
+    }
+}
+
+bool fails(fault *f)
+{
+    configure();
+    if (++f->calls != f->at)
+        return false;
+    errno = f->err;
+    return true;
+}
+
+void trace(const char *what, const char *a = nullptr, const char *b = nullptr)
+{
+    configure();
+    if (!tracing)
+        return;
+    const char *parts[] = {what, a ? " " : "", a ? a : "", b ? " " : "", b ? b : "", "\n"};
+    for (const char *p : parts)
+        if (write(2, p, strlen(p)) < 0)
+            return;
+}
+
+} // namespace
+
+void *__wrap_malloc(size_t size)
+{
+    return fails(&alloc_fault) ? nullptr : __real_malloc(size);
+}
+
+void *__wrap_calloc(size_t count, size_t size)
+{
+    return fails(&alloc_fault) ? nullptr : __real_calloc(count, size);
+}
+
+void *__wrap_realloc(void *p, size_t size)
+{
+    return fails(&alloc_fault) ? nullptr : __real_realloc(p, size);
+}
+
+int __wrap_open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    trace("open", path);
+    return fails(&open_fault) ? -1 : __real_open(path, flags, mode);
+}
+
+int __wrap_fsync(int fd)
+{
+    trace("fsync");
+    return fails(&fsync_fault) ? -1 : __real_fsync(fd);
+}
+
+int __wrap_rename(const char *from, const char *to)
+{
+    trace("rename", from, to);
+    return __real_rename(from, to);
+}
