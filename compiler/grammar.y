@@ -8,6 +8,11 @@
  * 200 entries, doubling, up to 10000).
  */
 %{
+/* The stacks grow through parse_stack_alloc, which reports a failed
+ * allocation as running out of memory, not as a full stack. */
+#define YYMALLOC parse_stack_alloc
+#define YYFREE free
+#include <cstdlib>
 #include "compiler/grammar_support.h"
 #include "compiler/lexer.h"
 #include "compiler/tables.h"

@@ -1,11 +1,12 @@
 // Reports a parse error with an excerpt of the input after the token at
-// which parsing failed.
+// which parsing failed; and the allocator of the parser's stacks.
 #include "compiler/grammar.hh"
 #include "compiler/grammar_support.h"
 #include "compiler/lexer.h"
 #include "compiler/report.h"
 #include "lib/zostr.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -50,4 +51,12 @@ void yyerror(const char *message)
     const char *reported = strcmp(message, "memory exhausted") == 0 ? "parser stack overflow"
                                                                      : "parse error";
     die_at_line(0, reported, error_detail());
+}
+
+void *parse_stack_alloc(size_t size)
+{
+    void *block = malloc(size);
+    if (!block)
+        die_at_line(0, "out of memory", nullptr);
+    return block;
 }
