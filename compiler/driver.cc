@@ -111,11 +111,10 @@ void write_header(int fd)
     iobuf_free(&db_out);
 }
 
-// The new name is only durable once the directory that holds it is synced;
-// until then a crash can bring the old database back under cdbfile. The
-// rename has happened, so a failure here reports that the new database is in
-// place without the assurance that it stays there.
-void sync_directory(const char *cdbfile)
+// The directory that holds cdbfile: the text before its last slash, "/"
+// for a name directly under the root, "." for a name without a slash. Made
+// before the rename, so that nothing after it can run out of memory.
+const char *directory_of(const char *cdbfile)
 {
     const char *slash = strrchr(cdbfile, '/');
     zostr dir;
@@ -125,8 +124,17 @@ void sync_directory(const char *cdbfile)
     else
         zostr_xdup_mem(&dir, cdbfile, slash == cdbfile ? 1 : static_cast<uint64_t>(slash - cdbfile));
     zostr_xadd_char(&dir, 0);
-    int fd = open(dir.data, O_RDONLY | O_DIRECTORY);
     zostr_forget(&dir);
+    return dir.data;
+}
+
+// The new name is only durable once the directory that holds it is synced;
+// until then a crash can bring the old database back under cdbfile. The
+// rename has happened, so a failure here reports that the new database is in
+// place without the assurance that it stays there.
+void sync_directory(const char *dir)
+{
+    int fd = open(dir, O_RDONLY | O_DIRECTORY);
     if (fd < 0 || fsync(fd) < 0)
         die(errno, "unable to fsync");
     // The descriptor was only read; it ends with the process.
@@ -134,13 +142,14 @@ void sync_directory(const char *cdbfile)
 
 void install(int fd, const operands &files)
 {
+    const char *dir = directory_of(files.cdbfile);
     if (fsync(fd) < 0)
         die(errno, "unable to fsync");
     if (close(fd) < 0)
         die(errno, "unable to close");
     if (rename(files.tmpfile, files.cdbfile) < 0)
         die(errno, "unable to rename");
-    sync_directory(files.cdbfile);
+    sync_directory(dir);
 }
 
 } // namespace

@@ -5,8 +5,12 @@
 // call fails, as comma-separated items:
 //   alloc=N         the N-th allocation (malloc, calloc or realloc, counted
 //                   together from 1) returns null with ENOMEM
+//   alloc=N+        the N-th allocation and every one after it fail
 //   open=N:ERRNO    the N-th open fails with the errno named (EIO, EACCES ...)
 //   fsync=N:ERRNO   the N-th fsync fails likewise
+//   mark            the file "fault-injected" is created in the working
+//                   directory when a fault strikes (so a test can tell a run
+//                   that never reached the N-th call)
 //   trace           every open, fsync and rename is written to descriptor 2
 //                   as "open PATH", "fsync" or "rename FROM TO", a line each
 // A run without the variable behaves exactly as corvane_make.
@@ -37,6 +41,7 @@ namespace {
 
 struct fault {
     unsigned long at;   // the call that fails, counted from 1; 0: none
+    bool onward;        // every call from the at-th on fails
     int err;
     unsigned long calls;
 };
@@ -44,6 +49,7 @@ struct fault {
 fault alloc_fault, open_fault, fsync_fault;
 bool configured;
 bool tracing;
+bool marking;
 
 int errno_named(const char *name)
 {
@@ -68,6 +74,8 @@ void configure()
     while (spec && *spec) {
         if (strncmp(spec, "trace", 5) == 0)
             tracing = true;
+        if (strncmp(spec, "mark", 4) == 0)
+            marking = true;
         const char *eq = strchr(spec, '=');
         const char *comma = strchr(spec, ',');
         if (!eq || (comma && comma < eq)) {
@@ -82,6 +90,7 @@ void configure()
         unsigned long at = strtoul(eq + 1, &rest, 10);
         if (f) {
             f->at = at;
+            f->onward = *rest == '+';
             f->err = *rest == ':' ? errno_named(rest + 1) : ENOMEM;
         }
         spec = comma ? comma + 1 : nullptr;
@@ -91,8 +100,14 @@ void configure()
 bool fails(fault *f)
 {
     configure();
-    if (++f->calls != f->at)
+    ++f->calls;
+    if (f->at == 0 || f->calls < f->at || (f->calls > f->at && !f->onward))
         return false;
+    if (marking && f->calls == f->at) {
+        int fd = __real_open("fault-injected", O_WRONLY | O_CREAT, 0644);
+        if (fd >= 0)
+            close(fd);
+    }
     errno = f->err;
     return true;
 }
