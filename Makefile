@@ -6,6 +6,9 @@
 #   make install     install the programs and manual pages (release build)
 #                    under PREFIX (default /usr/local), staged under DESTDIR
 #   make bench       the benchmark against the generic cdb tools (bench/run)
+#   make fuzz-smoke  a short fuzzing run of each target (CI)
+#   make fuzz TARGET=config|pellow|argv [FUZZ_SECONDS=1800]
+#                    a longer fuzzing run that goes on from the last corpus
 
 BUILD_TOOLS = cmake:cmake ninja:ninja-build g++:g++ bison:bison mandoc:mandoc \
               /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake:libgtest-dev
@@ -46,3 +49,18 @@ install: build
 
 bench: tools
 	bench/run
+
+fuzz-build: tools
+	@tools/ensure_tools.sh $(FUZZ_TOOLS)
+	@[ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+
+# About two minutes in all, on fresh seeds; fails on any crash or hang.
+fuzz-smoke: fuzz-build
+	rm -rf .fuzz/smoke
+	CORVANE_FUZZ_DIR=.fuzz/smoke fuzz/run.sh config 45
+	CORVANE_FUZZ_DIR=.fuzz/smoke fuzz/run.sh pellow 30
+	CORVANE_FUZZ_DIR=.fuzz/smoke fuzz/run.sh argv 45
+
+fuzz: fuzz-build
+	fuzz/run.sh $(TARGET) $(FUZZ_SECONDS)

@@ -3,7 +3,8 @@
 #   fuzz/run.sh TARGET SECONDS
 # TARGET is config (corvane_make on a configuration), pellow (a database) or
 # argv (corvane_make's command line, through fuzz_argv). The fuzz preset must
-# be built (make fuzz-build). Corpora and findings go to .fuzz/TARGET/; seeds
+# be built (make fuzz-build). Corpora and findings go to .fuzz/TARGET/ (or
+# under $CORVANE_FUZZ_DIR), and a later run goes on from that corpus; seeds
 # are made afresh from the examples and the test cases. Exits 1 when the run
 # saved a crash or a hang (listed on standard error).
 set -eu
@@ -12,7 +13,7 @@ target=$1
 seconds=$2
 root=$(pwd)
 build=$root/build/fuzz
-out=$root/.fuzz/$target
+out=${CORVANE_FUZZ_DIR:-$root/.fuzz}/$target
 seeds=$out/seeds
 dict=""
 
@@ -21,6 +22,7 @@ dict=""
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
     work=$(mktemp -d /dev/shm/corvane-fuzz-XXXXXX)
 else
+    mkdir -p "$root/.fuzz"
     work=$(mktemp -d "$root/.fuzz/work-XXXXXX")
 fi
 trap 'rm -rf "$work"' EXIT
@@ -88,15 +90,22 @@ export AFL_NO_AFFINITY=1 AFL_AUTORESUME=1
 # taken; a process that keeps growing past 2 GiB is reported as a finding.
 export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=1024:hard_rss_limit_mb=2048
 export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
-set -- -i "$input" -o "$out" -m none -t 2000 -V "$seconds" ${dict:+-x "$dict"} -- "$@"
-(cd "$work" && nice -n 10 afl-fuzz "$@") >"$out.log" 2>&1 || {
+(cd "$work" && nice -n 10 afl-fuzz -i "$input" -o "$out" -m none -t 2000 -V "$seconds" \
+    ${dict:+-x "$dict"} -- "$@") >"$out.log" 2>&1 || {
     echo "fuzz/run.sh: afl-fuzz failed for $target (see $out.log)" >&2
     tail -20 "$out.log" >&2
     exit 1
 }
 grep -E 'execs_done|run_time|saved_crashes|saved_hangs|corpus_count' "$out/default/fuzzer_stats" |
     tr -s ' ' | sed "s/^/$target: /"
-found=$(find "$out/default/crashes" "$out/default/hangs" -type f ! -name README.txt 2>/dev/null)
+# A hang saved while the machine was busy may just have been slow: only one
+# that still takes more than 10 seconds on its own counts.
+found=$(find "$out/default/crashes" -type f ! -name README.txt 2>/dev/null)
+for h in $(find "$out/default/hangs" -type f ! -name README.txt 2>/dev/null); do
+    status=0
+    (cd "$work" && timeout 10 "$@" <"$h" >/dev/null 2>&1) || status=$?
+    [ "$status" = 124 ] && found="$found $h"
+done
 if [ -n "$found" ]; then
     echo "fuzz/run.sh: $target saved findings:" >&2
     echo "$found" >&2
