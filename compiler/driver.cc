@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -66,9 +67,22 @@ int open_input(const char *configfile)
     return fd;
 }
 
-int open_output(const char *tmpfile)
+// Opening the temporary file truncates it. Were it the database itself
+// (the same name, a link or a symbolic link to it), the old database would
+// be gone before the new one is ready, and readers would meet a partial
+// file; such a run is refused before anything is touched.
+void refuse_same_file(const operands &files)
 {
-    int fd = open(tmpfile, O_RDWR | O_CREAT | O_TRUNC, 0644);
+    struct stat tmp, cdb;
+    if (stat(files.tmpfile, &tmp) == 0 && stat(files.cdbfile, &cdb) == 0 &&
+        tmp.st_dev == cdb.st_dev && tmp.st_ino == cdb.st_ino)
+        die(0, "tmpfile and cdbfile are the same file");
+}
+
+int open_output(const operands &files)
+{
+    refuse_same_file(files);
+    int fd = open(files.tmpfile, O_RDWR | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         die(errno, "cannot open temporary file");
     iobuf_init(&db_out, fd, iobuf_write_op, nullptr);
@@ -169,7 +183,7 @@ int corvane_make_main(int argc, char **argv)
     cdb_writer_init(cdb_the_writer);
 
     int in = open_input(files.configfile);
-    int out = open_output(files.tmpfile);
+    int out = open_output(files);
     write_placeholder();
 
     iobuf config_in;
