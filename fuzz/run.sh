@@ -17,6 +17,14 @@ out=${CORVANE_FUZZ_DIR:-$root/.fuzz}/$target
 seeds=$out/seeds
 dict=""
 
+export AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_NO_UI=1
+export AFL_NO_AFFINITY=1 AFL_AUTORESUME=1
+# Sanitizer reports must abort for AFL to see them. A single allocation over
+# a gigabyte fails as the C library's would, so the out-of-memory paths are
+# taken; a process that keeps growing past 2 GiB is reported as a finding.
+export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=1024:hard_rss_limit_mb=2048
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
+
 # The programs write their files into the working directory at every
 # execution: a directory in memory keeps that cheap.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
@@ -83,13 +91,6 @@ esac
 input=$seeds
 [ -d "$out/default/queue" ] && input=-
 
-export AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_NO_UI=1
-export AFL_NO_AFFINITY=1 AFL_AUTORESUME=1
-# Sanitizer reports must abort for AFL to see them. A single allocation over
-# a gigabyte fails as the C library's would, so the out-of-memory paths are
-# taken; a process that keeps growing past 2 GiB is reported as a finding.
-export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=1024:hard_rss_limit_mb=2048
-export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
 (cd "$work" && nice -n 10 afl-fuzz -i "$input" -o "$out" -m none -t 2000 -V "$seconds" \
     ${dict:+-x "$dict"} -- "$@") >"$out.log" 2>&1 || {
     echo "fuzz/run.sh: afl-fuzz failed for $target (see $out.log)" >&2
