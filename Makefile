@@ -18,7 +18,12 @@ TEST_TOOLS = cdb:tinycdb cdbget:freecdb
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: demo check check-asan build install tools test-tools bench
+# AFL++ brings clang 14; its sanitizer runtimes are only recommended by it.
+FUZZ_TOOLS = afl-fuzz:afl++ afl-clang-fast:afl++ \
+             /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev
+FUZZ_SECONDS ?= 1800
+
+.PHONY: demo check check-asan build install tools test-tools bench fuzz-build fuzz-smoke fuzz
 
 tools:
 	@tools/ensure_tools.sh $(BUILD_TOOLS)
