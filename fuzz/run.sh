@@ -64,6 +64,10 @@ pellow)
     set -- "$build/dumper/pellow"
     ;;
 argv)
+    if [ "$(id -u)" != 0 ]; then
+        echo "fuzz/run.sh: the argv target runs as root (its harness chroots)" >&2
+        exit 1
+    fi
     dict=$root/fuzz/argv.dict
     printf 'corvane_make\0d.cdb\0t.tmp\0c\0' >"$seeds/compile"
     printf 'corvane_make\0d.cdb\0t.tmp\0' >"$seeds/stdin"
