@@ -101,9 +101,10 @@ void every_allocation(const std::string &config, bool onward, const std::string 
             << faults << ": status " << r.status << ", stderr: " << r.err;
         EXPECT_EQ(o.installed, old_database) << faults << ": cdbfile changed";
     }
-    // The run makes allocations at every stage; each was tried.
-    EXPECT_GT(n, 50u);
-    EXPECT_GT(failures, 20);
+    // The run makes allocations at every stage (the block allocators keep
+    // their number small); each was tried, and the wrapper did fail them.
+    EXPECT_GT(n, 10u);
+    EXPECT_GT(failures, 5);
 }
 
 TEST(FaultAlloc, EachAllocationFailingAlone)
