@@ -14,6 +14,8 @@ seconds=$2
 root=$(pwd)
 build=$root/build/fuzz
 out=${CORVANE_FUZZ_DIR:-$root/.fuzz}/$target
+# afl-fuzz runs in the scratch directory below: the path must not be relative.
+case $out in /*) ;; *) out=$root/$out ;; esac
 seeds=$out/seeds
 dict=""
 
