@@ -4,7 +4,7 @@
 // database it describes or ends with its one message and status; none may
 // crash, hang or run away with memory.
 #include "cdb/cdb.h"
-#include "tests/support/run_process.h"
+#include "tests/support/compile_config.h"
 
 #include <gtest/gtest.h>
 
@@ -12,27 +12,9 @@
 
 namespace {
 
-struct compiled {
-    process_result result;
-    std::string db;   // the installed database, or "" when none was
-};
-
 compiled compile(const std::string &config)
 {
-    std::string dir = make_temp_dir();
-    write_file(dir + "/config", config);
-    process_spec spec;
-    spec.path = CORVANE_MAKE_PATH;
-    spec.argv = {"corvane_make", "data.cdb", "data.tmp", "config"};
-    spec.dir = dir;
-    compiled c;
-    c.result = run_process(spec);
-    bool ok = false;
-    c.db = read_file(dir + "/data.cdb", &ok);
-    if (!ok)
-        c.db.clear();
-    remove_tree(dir);
-    return c;
+    return compile_config(CORVANE_MAKE_PATH, config);
 }
 
 std::string dump(const std::string &db)

@@ -1,0 +1,20 @@
+// Runs the compiler on one configuration in a fresh directory.
+#include "tests/support/compile_config.h"
+
+compiled compile_config(const std::string &program, const std::string &config)
+{
+    std::string dir = make_temp_dir();
+    write_file(dir + "/config", config);
+    process_spec spec;
+    spec.path = program;
+    spec.argv = {"corvane_make", "data.cdb", "data.tmp", "config"};
+    spec.dir = dir;
+    compiled c;
+    c.result = run_process(spec);
+    bool ok = false;
+    c.db = read_file(dir + "/data.cdb", &ok);
+    if (!ok)
+        c.db.clear();
+    remove_tree(dir);
+    return c;
+}
