@@ -56,6 +56,13 @@ constexpr std::array<bool, 256> byte_set(std::string_view chars)
 // White space that only needs passing over: all of it but the newline.
 constexpr std::array<bool, 256> blanks = byte_set(" \t\v\f\r");
 
+// The bytes after white space that may still begin something to skip: a
+// newline or a comment. Most tokens begin with none of them.
+constexpr std::array<bool, 256> skip_starts = byte_set("\n#/");
+
+// The first bytes of the keywords, in either case.
+constexpr std::array<bool, 256> keyword_starts = byte_set("cCoO+");
+
 // The one-byte tokens of each mode; every other byte begins a word.
 constexpr std::array<bool, 256> mode_tokens[] = {
     byte_set("(){},:;="),
@@ -117,6 +124,8 @@ bool skip()
         while (blanks[static_cast<unsigned char>(*p)])
             p++;
         lex_position = p;
+        if (!skip_starts[static_cast<unsigned char>(*p)])
+            return false;
         if (*p == '\n') {
             if (lex_mode != 0) {
                 lex_mode = 0;
@@ -136,9 +145,8 @@ bool skip()
 
 int match_keyword()
 {
-    // Every keyword begins with one of these, so most words go at once.
-    unsigned char first = to_lower(static_cast<unsigned char>(*lex_position));
-    if (first != 'c' && first != 'o' && first != '+')
+    // Most words begin with no keyword's first byte and go at once.
+    if (!keyword_starts[static_cast<unsigned char>(*lex_position)])
         return 0;
     for (const keyword &k : keywords) {
         size_t n = k.text.size();
