@@ -142,18 +142,6 @@ name_index_slot *new_name_slot(name_index *names, std::string_view name, const c
 
 } // namespace
 
-host_var *var_find(const var_list *vars, std::string_view name)
-{
-    if (vars->index.slots)
-        return static_cast<host_var *>(name_index_find(&vars->index, name.data(), name.size()));
-    // The names of a list mostly differ in their length or first byte,
-    // which are compared before the rest.
-    for (host_var *v = vars->first; v; v = v->next)
-        if (v->name.size() == name.size() && (name.empty() || v->name[0] == name[0]) && v->name == name)
-            return v;
-    return nullptr;
-}
-
 host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int32_t line)
 {
     host_var *v = keep<host_var>();

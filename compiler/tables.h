@@ -66,8 +66,19 @@ void class_new(std::string_view name);
 void class_set(assign_kind kind, std::string_view name, std::string_view value);
 void class_include(std::string_view class_name);
 
-// The variable called name, or null.
-host_var *var_find(const var_list *vars, std::string_view name);
+// The variable called name, or null. Inline: it is looked for at every
+// assignment and every reference, and most lists are short.
+inline host_var *var_find(const var_list *vars, std::string_view name)
+{
+    if (vars->index.slots)
+        return static_cast<host_var *>(name_index_find(&vars->index, name.data(), name.size()));
+    // The names of a list mostly differ in their length or first byte,
+    // which are compared before the rest.
+    for (host_var *v = vars->first; v; v = v->next)
+        if (v->name.size() == name.size() && (name.empty() || v->name[0] == name[0]) && v->name == name)
+            return v;
+    return nullptr;
+}
 
 // Appends a new variable, whose name the list must not hold yet; the texts
 // are kept as they are.
