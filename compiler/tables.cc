@@ -140,6 +140,19 @@ name_index_slot *new_name_slot(name_index *names, std::string_view name, const c
     return s;
 }
 
+// A new host or class, named and indexed, at the head of its table (the
+// tables list the newest first).
+template <typename T>
+void table_new(T **table, name_index *names, std::string_view name, const char *duplicate)
+{
+    name_index_slot *s = new_name_slot(names, name, duplicate);
+    T *entry = keep<T>();
+    entry->name = name;
+    s->record = entry;
+    entry->next = *table;
+    *table = entry;
+}
+
 } // namespace
 
 host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int32_t line)
@@ -163,22 +176,12 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
 
 void host_new(std::string_view name)
 {
-    name_index_slot *s = new_name_slot(&host_names, name, "duplicate host name");
-    host *h = keep<host>();
-    h->name = name;
-    s->record = h;
-    h->next = host_table;
-    host_table = h;
+    table_new(&host_table, &host_names, name, "duplicate host name");
 }
 
 void class_new(std::string_view name)
 {
-    name_index_slot *s = new_name_slot(&class_names, name, "duplicate class name");
-    host_class *c = keep<host_class>();
-    c->name = name;
-    s->record = c;
-    c->next = class_table;
-    class_table = c;
+    table_new(&class_table, &class_names, name, "duplicate class name");
 }
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
