@@ -301,7 +301,7 @@ TEST_F(CdbWriterDeathTest, AddWithoutMemoryForAChunk)
                 return ++calls == 1 ? malloc(size) : nullptr;
             };
             for (int i = 0; i < 1000; i++)
-                add("k" + std::to_string(i), "");
+                add(std::string("k").append(std::to_string(i)), "");
             fputs("1000 added\n", stderr);
             add("one more", "");
         },

@@ -85,7 +85,7 @@ TEST(HostileConfig, LongIncludeChain)
     ASSERT_EQ(r.result.status, 0);
     std::string expected = "client h {\n  ";
     for (int i = 0; i < depth; i++)
-        expected += "v" + std::to_string(i) + "=\"" + std::to_string(i) + "\";\n  ";
+        expected.append("v").append(std::to_string(i)).append("=\"").append(std::to_string(i)).append("\";\n  ");
     EXPECT_TRUE(dump(r.db) == expected + "}\n");
 }
 
@@ -151,7 +151,7 @@ TEST(HostileConfig, HugeNetworkList)
     std::string name;
     const int networks = 64;
     for (int i = 0; i < networks; i++)
-        name += (i ? "," : "") + std::string("10.") + std::to_string(i) + ".0.0/20";
+        name.append(i ? ",10." : "10.").append(std::to_string(i)).append(".0.0/20");
     compiled r = compile("client \"" + name + "\" { a = 1; }\n");
     EXPECT_EQ(r.result.err, "");
     ASSERT_EQ(r.result.status, 0);
