@@ -15,7 +15,7 @@
 
 namespace {
 
-struct var_spec {
+struct var_def {
     std::string name;
     std::string value;
     int32_t line;
@@ -29,11 +29,11 @@ std::string_view kept(const std::string &text)
 }
 
 // Test hosts live until the process ends, like the compiler's.
-host *make_host(const std::vector<var_spec> &specs)
+host *make_host(const std::vector<var_def> &defs)
 {
     host *h = new host{};
     h->name = "h";
-    for (const var_spec &s : specs)
+    for (const var_def &s : defs)
         var_append(&h->variables, kept(s.name), kept(s.value), s.line);
     return h;
 }
@@ -93,10 +93,10 @@ outcome failure(const char *msg, const std::string &detail, int32_t line)
     return outcome{out_failure, detail, msg, line};
 }
 
-outcome fast(const std::vector<var_spec> &specs, uint64_t limit = expand_data_limit)
+outcome fast(const std::vector<var_def> &defs, uint64_t limit = expand_data_limit)
 {
     expand_failure f;
-    switch (expand_host(make_host(specs), limit, &f)) {
+    switch (expand_host(make_host(defs), limit, &f)) {
     case expand_done:
         return outcome{out_data, std::string(expand_data(), expand_length()), "", 0};
     case expand_bad_reference:
@@ -113,7 +113,7 @@ outcome fast(const std::vector<var_spec> &specs, uint64_t limit = expand_data_li
 // reference; a reference that begins before a region and ends inside it
 // adds its replacement to the region, and one that covers a region ends it.
 // Without regions, an endless expansion runs into max_steps or max_size.
-outcome literal(const std::vector<var_spec> &specs, uint64_t limit, bool regions,
+outcome literal(const std::vector<var_def> &defs, uint64_t limit, bool regions,
                 size_t max_steps, size_t max_size = 1000000)
 {
     struct region {
@@ -121,10 +121,10 @@ outcome literal(const std::vector<var_spec> &specs, uint64_t limit, bool regions
     };
     std::string d;
     std::vector<region> rs;
-    for (size_t k = 0; k < specs.size(); k++) {
-        d += specs[k].name + "=";
-        rs.push_back(region{k, d.size(), d.size() + specs[k].value.size()});
-        d += specs[k].value + '\0';
+    for (size_t k = 0; k < defs.size(); k++) {
+        d += defs[k].name + "=";
+        rs.push_back(region{k, d.size(), d.size() + defs[k].value.size()});
+        d += defs[k].value + '\0';
     }
     size_t p0 = d.find('=');
     for (size_t steps = 0;; steps++) {
@@ -138,22 +138,22 @@ outcome literal(const std::vector<var_spec> &specs, uint64_t limit, bool regions
             return outcome{out_data, d, "", 0};
         if (steps == max_steps || d.size() > max_size)
             return outcome{out_endless, "", "", 0};
-        int32_t line = specs[static_cast<size_t>(std::count(d.begin(), d.begin() + q, '\0'))].line;
+        int32_t line = defs[static_cast<size_t>(std::count(d.begin(), d.begin() + q, '\0'))].line;
         size_t end = d.find('\0', q);
         size_t r = d.find('}', q);
         if (r > end)
             return failure("unfinished ${ in", d.substr(q, end - q), line);
         std::string name = d.substr(q + 2, r - q - 2);
         size_t w = 0;
-        while (w < specs.size() && specs[w].name != name)
+        while (w < defs.size() && defs[w].name != name)
             w++;
-        if (w == specs.size())
+        if (w == defs.size())
             return failure("didn't find variable", reference_to(name), line);
         if (regions)
             for (const region &g : rs)
                 if (g.var == w && g.s <= q && r < g.e)
                     return failure("recursive variable reference", reference_to(name), line);
-        const std::string &value = specs[w].value;
+        const std::string &value = defs[w].value;
         size_t length = value.size();
         size_t removed = r - q + 1;
         d.replace(q, removed, value);
@@ -184,9 +184,9 @@ outcome literal(const std::vector<var_spec> &specs, uint64_t limit, bool regions
 
 // Puts "$${w1}" to "$${w8}" in front of v's value, each w = "{y}" with
 // y empty: eight more values that v's memo scans in place.
-std::vector<var_spec> many_in_place(std::vector<var_spec> vars)
+std::vector<var_def> many_in_place(std::vector<var_def> vars)
 {
-    for (var_spec &v : vars) {
+    for (var_def &v : vars) {
         if (v.name != "v")
             continue;
         std::string front;
@@ -197,8 +197,8 @@ std::vector<var_spec> many_in_place(std::vector<var_spec> vars)
         v.value = front + v.value;
     }
     for (int i = 1; i <= 8; i++)
-        vars.push_back(var_spec{numbered("w", i), "{y}", 20 + i});
-    vars.push_back(var_spec{"y", "", 30});
+        vars.push_back(var_def{numbered("w", i), "{y}", 20 + i});
+    vars.push_back(var_def{"y", "", 30});
     return vars;
 }
 
@@ -206,7 +206,7 @@ TEST(Expand, Table)
 {
     struct expand_case {
         const char *what;
-        std::vector<var_spec> vars;
+        std::vector<var_def> vars;
         outcome expected;
     };
     const std::string x40(40, 'x');
@@ -347,12 +347,12 @@ TEST(Expand, Table)
 
 // Each variable twice the one before, the second time after a "$": with v0
 // beginning with "{", every level behind a "$" pairs it with that "{".
-std::vector<var_spec> doubling(int levels, const char *first, const char *between)
+std::vector<var_def> doubling(int levels, const char *first, const char *between)
 {
-    std::vector<var_spec> vars{{"v0", first, 1}, {"x", "y", 2}};
+    std::vector<var_def> vars{{"v0", first, 1}, {"x", "y", 2}};
     for (int i = 1; i < levels; i++) {
         std::string prev = reference_to(numbered("v", i - 1));
-        vars.push_back(var_spec{numbered("v", i), prev + between + prev, i + 2});
+        vars.push_back(var_def{numbered("v", i), prev + between + prev, i + 2});
     }
     return vars;
 }
@@ -361,13 +361,13 @@ TEST(Expand, TooLarge)
 {
     EXPECT_EQ(fast(doubling(40, "x", "")), (outcome{out_too_large, "", "", 0}));
     EXPECT_EQ(fast(doubling(40, "{x}", "$")), (outcome{out_too_large, "", "", 0}));
-    std::vector<var_spec> ten = doubling(10, "{x}", "$");
+    std::vector<var_def> ten = doubling(10, "{x}", "$");
     outcome expected = literal(ten, expand_data_limit, true, 100000);
     EXPECT_EQ(expected.kind, out_data);
     EXPECT_EQ(fast(ten), expected);
 
     // Just fitting and one byte over: the data is 19 bytes long.
-    std::vector<var_spec> small{{"v0", "x", 1}, {"v1", "${v0}${v0}", 2}, {"v2", "${v1}${v1}", 3}};
+    std::vector<var_def> small{{"v0", "x", 1}, {"v1", "${v0}${v0}", 2}, {"v2", "${v1}${v1}", 3}};
     EXPECT_EQ(fast(small, 19), data("v0=x|v1=xx|v2=xxxx|"));
     EXPECT_EQ(fast(small, 18).kind, out_too_large);
 }
@@ -378,26 +378,26 @@ TEST(Expand, TooLarge)
 TEST(Expand, LongExpansions)
 {
     const int n = 20000;
-    std::vector<var_spec> back{{"v0", "x", 1}};
-    std::vector<var_spec> forward;
+    std::vector<var_def> back{{"v0", "x", 1}};
+    std::vector<var_def> forward;
     std::string back_data = std::string("v0=x") + '\0';
     std::string forward_data;
     for (int i = 1; i < n; i++) {
         std::string v = numbered("v", i);
-        back.push_back(var_spec{v, reference_to(numbered("v", i - 1)), i});
+        back.push_back(var_def{v, reference_to(numbered("v", i - 1)), i});
         back_data += v + "=x" + '\0';
-        forward.push_back(var_spec{v, reference_to(numbered("v", i + 1)), i});
+        forward.push_back(var_def{v, reference_to(numbered("v", i + 1)), i});
         forward_data += v + "=y" + '\0';
     }
-    forward.push_back(var_spec{numbered("v", n), "y", n});
+    forward.push_back(var_def{numbered("v", n), "y", n});
     forward_data += numbered("v", n) + "=y" + '\0';
     EXPECT_EQ(fast(back), (outcome{out_data, back_data, "", 0}));
     EXPECT_EQ(fast(forward), (outcome{out_data, forward_data, "", 0}));
 
-    std::vector<var_spec> growing{{"v0", "", 1}};
+    std::vector<var_def> growing{{"v0", "", 1}};
     std::string growing_data = std::string("v0=") + '\0';
     for (int i = 1; i < 3000; i++) {
-        growing.push_back(var_spec{numbered("v", i), reference_to(numbered("v", i - 1)) + "a", i});
+        growing.push_back(var_def{numbered("v", i), reference_to(numbered("v", i - 1)) + "a", i});
         growing_data += numbered("v", i) + "=" + std::string(i, 'a') + '\0';
     }
     EXPECT_EQ(fast(growing), (outcome{out_data, growing_data, "", 0}));
@@ -426,7 +426,7 @@ struct host_shape {
     int most_pieces;
 };
 
-std::vector<var_spec> random_host(std::mt19937 *rng, host_shape shape = {4, 5})
+std::vector<var_def> random_host(std::mt19937 *rng, host_shape shape = {4, 5})
 {
     static const char *const names[] = {"a", "b", "c", "ab", "a}", "${a", "=", "x=a"};
     static const char *const pieces[] = {
@@ -435,25 +435,25 @@ std::vector<var_spec> random_host(std::mt19937 *rng, host_shape shape = {4, 5})
     std::uniform_int_distribution<int> count(1, shape.most_vars), length(0, shape.most_pieces);
     std::uniform_int_distribution<size_t> name(0, std::size(names) - 1);
     std::uniform_int_distribution<size_t> piece(0, std::size(pieces) - 1);
-    std::vector<var_spec> vars;
+    std::vector<var_def> vars;
     for (int n = count(*rng), tries = 0; static_cast<int>(vars.size()) < n && tries < 30; tries++) {
         std::string nm = names[name(*rng)];
         bool taken = false;
-        for (const var_spec &v : vars)
+        for (const var_def &v : vars)
             taken |= v.name == nm;
         if (taken)
             continue;
         std::string value;
         for (int k = length(*rng); k > 0; k--)
             value += pieces[piece(*rng)];
-        vars.push_back(var_spec{nm, value, static_cast<int32_t>(10 + vars.size())});
+        vars.push_back(var_def{nm, value, static_cast<int32_t>(10 + vars.size())});
     }
     return vars;
 }
 
 // Hosts built for references that reach across the start of inserted
 // values: values that begin with "{" after a "$", and "$" runs to feed them.
-std::vector<var_spec> crossing_host(std::mt19937 *rng)
+std::vector<var_def> crossing_host(std::mt19937 *rng)
 {
     static const char *const names[] = {"a", "b", "c", "d", "e"};
     static const char *const pieces[] = {"${a}", "${b}", "${c}", "${d}", "${e}", "$",   "$$",
@@ -462,24 +462,24 @@ std::vector<var_spec> crossing_host(std::mt19937 *rng)
                                          "$${b}", "$${c}", "$${d}"};
     std::uniform_int_distribution<int> count(2, 5), length(1, 6);
     std::uniform_int_distribution<size_t> piece(0, std::size(pieces) - 1);
-    std::vector<var_spec> vars;
+    std::vector<var_def> vars;
     for (int i = count(*rng) - 1; i >= 0; i--) {
         std::string value;
         for (int k = length(*rng); k > 0; k--)
             value += pieces[piece(*rng)];
-        vars.push_back(var_spec{names[i], value, static_cast<int32_t>(10 + vars.size())});
+        vars.push_back(var_def{names[i], value, static_cast<int32_t>(10 + vars.size())});
     }
     if ((*rng)() % 2)
-        vars.push_back(var_spec{"ab", "${a}", 30});
+        vars.push_back(var_def{"ab", "${a}", 30});
     if ((*rng)() % 2)
-        vars.push_back(var_spec{"bc", "$", 31});
+        vars.push_back(var_def{"bc", "$", 31});
     return vars;
 }
 
-std::string shown(const std::vector<var_spec> &vars)
+std::string shown(const std::vector<var_def> &vars)
 {
     std::string s;
-    for (const var_spec &v : vars)
+    for (const var_def &v : vars)
         s += "[" + v.name + "] = [" + v.value + "]  ";
     return s;
 }
@@ -490,7 +490,7 @@ TEST(Expand, SameAsTheRuleOnGeneratedHosts)
     std::uniform_int_distribution<int> small_limit(0, 3);
     int kinds[4] = {};
     for (int i = 0; i < 60000; i++) {
-        std::vector<var_spec> vars = i % 3 == 0   ? random_host(&rng, host_shape{4, 5})
+        std::vector<var_def> vars = i % 3 == 0   ? random_host(&rng, host_shape{4, 5})
                                      : i % 3 == 1 ? random_host(&rng, host_shape{8, 8})
                                                   : crossing_host(&rng);
         uint64_t limit = small_limit(rng) ? expand_data_limit : 10 + rng() % 200;
@@ -511,14 +511,14 @@ TEST(Expand, SameAsTheRuleOnGeneratedHosts)
 // a name with a "$", references in a cycle, braces around references.
 // Most references go to later variables, or (back) to earlier ones, whose
 // hosts the direct expansion takes in list order.
-std::vector<var_spec> nearly_plain_host(std::mt19937 *rng, bool back = false)
+std::vector<var_def> nearly_plain_host(std::mt19937 *rng, bool back = false)
 {
     static const char *const names[] = {"a", "b", "c", "dd", "e"};
     static const char *const plain[] = {"x", "yy", "{", "}", "=", "{x}", "zzzzzzzz"};
     static const char *const misses[] = {"$", "${", "${q}", "$${a}", "${a", "${$a}", "{${b}}"};
     std::uniform_int_distribution<int> count(1, 5), length(0, 5), percent(0, 99);
     int n = count(*rng);
-    std::vector<var_spec> vars;
+    std::vector<var_def> vars;
     for (int k = 0; k < n; k++) {
         std::string value;
         for (int j = length(*rng); j > 0; j--) {
@@ -535,7 +535,7 @@ std::vector<var_spec> nearly_plain_host(std::mt19937 *rng, bool back = false)
                 value += plain[(*rng)() % std::size(plain)];
         }
         std::string name = percent(*rng) ? names[k] : std::string(names[k]) + "${" + names[0] + "}";
-        vars.push_back(var_spec{name, value, k + 1});
+        vars.push_back(var_def{name, value, k + 1});
     }
     return vars;
 }
@@ -545,7 +545,7 @@ TEST(Expand, NearlyPlainHostsSameAsTheRule)
     std::mt19937 rng(4242);
     int kinds[4] = {};
     for (int i = 0; i < 30000; i++) {
-        std::vector<var_spec> vars = nearly_plain_host(&rng, i % 3 == 2);
+        std::vector<var_def> vars = nearly_plain_host(&rng, i % 3 == 2);
         uint64_t limit = i % 5 ? expand_data_limit : 10 + rng() % 100;
         outcome expected = literal(vars, limit, true, 5000);
         ASSERT_NE(expected.kind, out_endless) << shown(vars);
@@ -565,7 +565,7 @@ TEST(Expand, RegionRuleCatchesEveryEndlessExpansion)
     std::mt19937 rng(7);
     int endless = 0;
     for (int i = 0; i < 10000; i++) {
-        std::vector<var_spec> vars = i % 2 ? random_host(&rng) : crossing_host(&rng);
+        std::vector<var_def> vars = i % 2 ? random_host(&rng) : crossing_host(&rng);
         outcome plain = literal(vars, expand_data_limit, false, 400, 4000);
         outcome ruled = literal(vars, expand_data_limit, true, 5000);
         if (plain.kind == out_endless) {
@@ -590,7 +590,7 @@ TEST(Expand, NoCycleFoundWhereThereIsNone)
     int succeeded = 0;
     for (int i = 0; i < 5000; i++) {
         int n = count(rng);
-        std::vector<var_spec> vars;
+        std::vector<var_def> vars;
         for (int k = 0; k < n; k++) {
             std::string value;
             for (int j = length(rng); j > 0; j--) {
@@ -599,7 +599,7 @@ TEST(Expand, NoCycleFoundWhereThereIsNone)
                 else
                     value += plain[rng() % std::size(plain)];
             }
-            vars.push_back(var_spec{names[k], value, k + 1});
+            vars.push_back(var_def{names[k], value, k + 1});
         }
         outcome plain_rule = literal(vars, expand_data_limit, false, 5000);
         ASSERT_NE(plain_rule.kind, out_endless) << shown(vars);

@@ -5,7 +5,7 @@
 // (faults/fault_inject.cc; the env section sets CORVANE_FAULTS) the same way.
 //
 // Sections of a case (see support/case_file.h for the file syntax):
-//   db        pellow: the database on standard input (support/db_spec.h)
+//   db        pellow: the database on standard input (support/db_text.h)
 //   config    corvane_make: written to the file "config"
 //   args      the arguments, words over any number of lines; for the
 //             compiler "data.cdb data.tmp config" when absent; "{shm}" in
@@ -26,7 +26,7 @@
 // A compiler run starts with "data.cdb" holding an old database; a run that
 // installs nothing (no dump or installed section) must leave it untouched.
 #include "tests/support/case_file.h"
-#include "tests/support/db_spec.h"
+#include "tests/support/db_text.h"
 #include "tests/support/run_process.h"
 
 #include <gtest/gtest.h>
@@ -115,11 +115,11 @@ TEST_P(E2E, Case)
     ASSERT_NE(path, "") << "no program " << program << " for " << c.path;
 
     std::string dir = make_temp_dir();
-    process_spec spec;
-    spec.path = path;
-    spec.dir = dir;
+    process_setup setup;
+    setup.path = path;
+    setup.dir = dir;
     std::string error;
-    spec.argv.push_back(c.sections.count("argv0") ? body_lines(section(c, "argv0")).at(0)
+    setup.argv.push_back(c.sections.count("argv0") ? body_lines(section(c, "argv0")).at(0)
                         : compiler                 ? "corvane_make"
                                                    : program);
     std::string default_args = compiler ? "data.cdb data.tmp config" : "";
@@ -133,18 +133,18 @@ TEST_P(E2E, Case)
         }
     }
     for (const std::string &w : words_of(args, &error))
-        spec.argv.push_back(substituted(w, "{shm}", shm));
+        setup.argv.push_back(substituted(w, "{shm}", shm));
     for (const std::string &line : body_lines(section(c, "env")))
-        spec.env.push_back(line);
-    spec.stdin_data = section(c, "stdin");
+        setup.env.push_back(line);
+    setup.stdin_data = section(c, "stdin");
     if (c.sections.count("db"))
-        spec.stdin_data = build_db_spec(section(c, "db"), &error);
+        setup.stdin_data = build_db_from_text(section(c, "db"), &error);
     ASSERT_EQ(error, "") << c.path;
-    spec.stdin_pipe = has_option(c, "stdin-pipe");
+    setup.stdin_pipe = has_option(c, "stdin-pipe");
     if (has_option(c, "stdin-dir"))
-        spec.stdin_path = dir;
+        setup.stdin_path = dir;
     if (has_option(c, "stdout-full"))
-        spec.stdout_path = "/dev/full";
+        setup.stdout_path = "/dev/full";
     for (const std::string &d : words_of(section(c, "dirs"), &error))
         std::filesystem::create_directories(dir + "/" + d);
     if (compiler) {
@@ -153,7 +153,7 @@ TEST_P(E2E, Case)
         write_file(dir + "/data.cdb", old_database);
     }
 
-    process_result r = run_process(spec);
+    process_result r = run_process(setup);
     EXPECT_EQ(r.signal, 0) << c.path << ": ended by a signal";
     EXPECT_EQ(r.err, section(c, "stderr")) << c.path;
     EXPECT_EQ(r.out, section(c, "stdout")) << c.path;
@@ -166,11 +166,11 @@ TEST_P(E2E, Case)
         bool ok = false;
         std::string installed = read_file(dir + "/data.cdb", &ok);
         if (c.sections.count("installed")) {
-            std::string expected = build_db_spec(section(c, "installed"), &error);
+            std::string expected = build_db_from_text(section(c, "installed"), &error);
             EXPECT_EQ(error, "") << c.path;
             EXPECT_TRUE(installed == expected) << c.path << ": the installed database differs";
         } else if (c.sections.count("dump")) {
-            process_spec dump;
+            process_setup dump;
             dump.path = PELLOW_PATH;
             dump.argv = {"pellow"};
             dump.stdin_data = installed;

@@ -46,14 +46,14 @@ outcome compile(const std::string &config, const std::string &faults)
     std::string dir = make_temp_dir();
     write_file(dir + "/config", config);
     write_file(dir + "/data.cdb", old_database);
-    process_spec spec;
-    spec.path = CORVANE_MAKE_FAULTS_PATH;
-    spec.argv = {"corvane_make", "data.cdb", "data.tmp", "config"};
-    spec.dir = dir;
+    process_setup setup;
+    setup.path = CORVANE_MAKE_FAULTS_PATH;
+    setup.argv = {"corvane_make", "data.cdb", "data.tmp", "config"};
+    setup.dir = dir;
     if (!faults.empty())
-        spec.env = {"CORVANE_FAULTS=" + faults + ",mark"};
+        setup.env = {"CORVANE_FAULTS=" + faults + ",mark"};
     outcome o;
-    o.result = run_process(spec);
+    o.result = run_process(setup);
     bool ok = false;
     o.installed = read_file(dir + "/data.cdb", &ok);
     o.fault_struck = std::filesystem::exists(dir + "/fault-injected");

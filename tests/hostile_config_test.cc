@@ -19,11 +19,11 @@ compiled compile(const std::string &config)
 
 std::string dump(const std::string &db)
 {
-    process_spec spec;
-    spec.path = PELLOW_PATH;
-    spec.argv = {"pellow"};
-    spec.stdin_data = db;
-    process_result r = run_process(spec);
+    process_setup setup;
+    setup.path = PELLOW_PATH;
+    setup.argv = {"pellow"};
+    setup.stdin_data = db;
+    process_result r = run_process(setup);
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
 }

@@ -65,7 +65,7 @@ std::chrono::microseconds undisturbed_run(const std::string &dir, int *status)
 
 bool pellow_reads(const std::string &db)
 {
-    process_spec dump;
+    process_setup dump;
     dump.path = PELLOW_PATH;
     dump.argv = {"pellow"};
     dump.stdin_data = db;

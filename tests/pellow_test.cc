@@ -22,12 +22,12 @@ TEST(PellowVolume, ManyRecordsThroughPipeAndFile)
     std::string db = build_cdb(records);
     ASSERT_GT(db.size(), 3u * 65536);
     for (bool pipe : {true, false}) {
-        process_spec spec;
-        spec.path = PELLOW_PATH;
-        spec.argv = {"pellow"};
-        spec.stdin_data = db;
-        spec.stdin_pipe = pipe;
-        process_result r = run_process(spec);
+        process_setup setup;
+        setup.path = PELLOW_PATH;
+        setup.argv = {"pellow"};
+        setup.stdin_data = db;
+        setup.stdin_pipe = pipe;
+        process_result r = run_process(setup);
         EXPECT_EQ(r.status, 0) << "pipe " << pipe;
         EXPECT_EQ(r.err, "");
         EXPECT_TRUE(r.out == expected) << "pipe " << pipe << ": output differs";

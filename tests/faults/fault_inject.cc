@@ -70,21 +70,21 @@ void configure()
     if (configured)
         return;
     configured = true;
-    const char *spec = getenv("CORVANE_FAULTS");
-    while (spec && *spec) {
-        if (strncmp(spec, "trace", 5) == 0)
+    const char *remaining = getenv("CORVANE_FAULTS");
+    while (remaining && *remaining) {
+        if (strncmp(remaining, "trace", 5) == 0)
             tracing = true;
-        if (strncmp(spec, "mark", 4) == 0)
+        if (strncmp(remaining, "mark", 4) == 0)
             marking = true;
-        const char *eq = strchr(spec, '=');
-        const char *comma = strchr(spec, ',');
+        const char *eq = strchr(remaining, '=');
+        const char *comma = strchr(remaining, ',');
         if (!eq || (comma && comma < eq)) {
-            spec = comma ? comma + 1 : nullptr;
+            remaining = comma ? comma + 1 : nullptr;
             continue;
         }
-        fault *f = strncmp(spec, "alloc=", 6) == 0   ? &alloc_fault
-                   : strncmp(spec, "open=", 5) == 0  ? &open_fault
-                   : strncmp(spec, "fsync=", 6) == 0 ? &fsync_fault
+        fault *f = strncmp(remaining, "alloc=", 6) == 0   ? &alloc_fault
+                   : strncmp(remaining, "open=", 5) == 0  ? &open_fault
+                   : strncmp(remaining, "fsync=", 6) == 0 ? &fsync_fault
                                                      : nullptr;
         char *rest;
         unsigned long at = strtoul(eq + 1, &rest, 10);
@@ -93,7 +93,7 @@ void configure()
             f->onward = *rest == '+';
             f->err = *rest == ':' ? errno_named(rest + 1) : ENOMEM;
         }
-        spec = comma ? comma + 1 : nullptr;
+        remaining = comma ? comma + 1 : nullptr;
     }
 }
 

@@ -5,12 +5,12 @@ compiled compile_config(const std::string &program, const std::string &config)
 {
     std::string dir = make_temp_dir();
     write_file(dir + "/config", config);
-    process_spec spec;
-    spec.path = program;
-    spec.argv = {"corvane_make", "data.cdb", "data.tmp", "config"};
-    spec.dir = dir;
+    process_setup setup;
+    setup.path = program;
+    setup.argv = {"corvane_make", "data.cdb", "data.tmp", "config"};
+    setup.dir = dir;
     compiled c;
-    c.result = run_process(spec);
+    c.result = run_process(setup);
     bool ok = false;
     c.db = read_file(dir + "/data.cdb", &ok);
     if (!ok)

@@ -65,18 +65,18 @@ void write_all(int fd, const std::string &data)
 
 } // namespace
 
-process_result run_process(const process_spec &spec)
+process_result run_process(const process_setup &setup)
 {
     signal(SIGPIPE, SIG_IGN);
     int out_fd = anonymous_file();
     int err_fd = anonymous_file();
     int in_fd = -1, pipe_fds[2] = {-1, -1};
-    if (spec.stdin_pipe) {
+    if (setup.stdin_pipe) {
         if (pipe(pipe_fds) != 0)
             abort();
-    } else if (spec.stdin_path.empty()) {
+    } else if (setup.stdin_path.empty()) {
         in_fd = anonymous_file();
-        write_all(in_fd, spec.stdin_data);
+        write_all(in_fd, setup.stdin_data);
         lseek(in_fd, 0, SEEK_SET);
     }
 
@@ -84,16 +84,16 @@ process_result run_process(const process_spec &spec)
     if (pid < 0)
         abort();
     if (pid == 0) {
-        if (spec.stdin_pipe) {
+        if (setup.stdin_pipe) {
             in_fd = pipe_fds[0];
             close(pipe_fds[1]);
-        } else if (!spec.stdin_path.empty()) {
-            in_fd = open(spec.stdin_path.c_str(), O_RDONLY);
+        } else if (!setup.stdin_path.empty()) {
+            in_fd = open(setup.stdin_path.c_str(), O_RDONLY);
             if (in_fd < 0)
                 child_fail("open stdin");
         }
-        if (!spec.stdout_path.empty()) {
-            out_fd = open(spec.stdout_path.c_str(), O_WRONLY);
+        if (!setup.stdout_path.empty()) {
+            out_fd = open(setup.stdout_path.c_str(), O_WRONLY);
             if (out_fd < 0)
                 child_fail("open stdout");
         }
@@ -101,24 +101,24 @@ process_result run_process(const process_spec &spec)
             child_fail("dup2");
         for (int fd = 3; fd < 1024; fd++)
             close(fd);
-        if (!spec.dir.empty() && chdir(spec.dir.c_str()) != 0)
+        if (!setup.dir.empty() && chdir(setup.dir.c_str()) != 0)
             child_fail("chdir");
         unsetenv("POSIXLY_CORRECT");
-        for (const std::string &setting : spec.env)
+        for (const std::string &setting : setup.env)
             putenv(const_cast<char *>(setting.c_str()));
         signal(SIGPIPE, SIG_DFL);
         std::vector<char *> argv;
-        for (const std::string &a : spec.argv)
+        for (const std::string &a : setup.argv)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        alarm(static_cast<unsigned>(spec.timeout_seconds));   // survives exec
-        execv(spec.path.c_str(), argv.data());
+        alarm(static_cast<unsigned>(setup.timeout_seconds));   // survives exec
+        execv(setup.path.c_str(), argv.data());
         child_fail("exec");
     }
 
-    if (spec.stdin_pipe) {
+    if (setup.stdin_pipe) {
         close(pipe_fds[0]);
-        write_all(pipe_fds[1], spec.stdin_data);
+        write_all(pipe_fds[1], setup.stdin_data);
         close(pipe_fds[1]);
     }
     int wstatus = 0;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct process_spec {
+struct process_setup {
     std::string path;                   // the executable
     std::vector<std::string> argv;      // argument zero included
     std::string dir;                    // working directory; empty: unchanged
@@ -27,7 +27,7 @@ struct process_result {
     int signal = 0;                     // the signal that ended it, or 0
 };
 
-process_result run_process(const process_spec &spec);
+process_result run_process(const process_setup &setup);
 
 // Reads a whole file; sets *ok to false if it cannot be read.
 std::string read_file(const std::string &path, bool *ok);

@@ -1,5 +1,5 @@
 // Database bytes from a textual description.
-#include "tests/support/db_spec.h"
+#include "tests/support/db_text.h"
 
 #include "cdb/cdb.h"
 #include "tests/support/case_file.h"
@@ -24,13 +24,13 @@ bool parse_number(const std::string &text, uint64_t *value)
 
 } // namespace
 
-std::string build_db_spec(const std::string &spec, std::string *error)
+std::string build_db_from_text(const std::string &description, std::string *error)
 {
     std::vector<test_record> records;
     std::string stray, raw;
     bool is_raw = false;
     std::vector<std::vector<std::string>> finishing;
-    for (const std::string &line : body_lines(spec)) {
+    for (const std::string &line : body_lines(description)) {
         std::vector<std::string> w = split_words(line, error);
         if (w.empty() || w[0][0] == '#')
             continue;

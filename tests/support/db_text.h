@@ -16,4 +16,4 @@
 #include <string>
 
 // Returns the bytes; sets *error on a malformed description.
-std::string build_db_spec(const std::string &spec, std::string *error);
+std::string build_db_from_text(const std::string &description, std::string *error);
