@@ -20,9 +20,6 @@ static_assert(sizeof(cdb_entry) == 8, "an entry is the 8 bytes of a slot");
 
 namespace {
 
-// Positions are 32-bit: no byte of the database may lie past this offset.
-constexpr uint32_t position_limit = 0xFFFFFFFF;
-
 // Slots are staged in groups of at most one output buffer, so the output
 // sees the same full-buffer writes as with a put per slot.
 constexpr uint32_t slot_batch = iobuf_write_size / sizeof(cdb_entry);
@@ -37,7 +34,7 @@ void put_or_die(iobuf *out, const void *data, size_t n)
 // not end past the last 32-bit offset.
 void advance_or_die(uint32_t n)
 {
-    if (n > position_limit - cdb_position)
+    if (n > cdb_position_limit - cdb_position)
         die(0, "database too large");
     cdb_position += n;
 }
@@ -86,7 +83,7 @@ void emit_slots(iobuf *out, const cdb_entry *table, uint32_t slots)
     unsigned char staged[slot_batch * sizeof(cdb_entry)];
     uint32_t done = 0;
     while (done < slots) {
-        uint32_t fitting = (position_limit - cdb_position) / 8;
+        uint32_t fitting = (cdb_position_limit - cdb_position) / 8;
         uint32_t n = std::min(slots - done, slot_batch);
         bool too_large = n > fitting;
         if (too_large)

@@ -43,6 +43,10 @@ extern uint32_t cdb_position;
 // The allocator that cdb_writer_add uses for new chunks (malloc by default).
 extern cdb_allocator cdb_writer_allocator;
 
+// The offset past which no byte of the database may lie (cdb_limit.cc):
+// 0xFFFFFFFF, or a smaller cap that a build sets.
+extern const uint32_t cdb_position_limit;
+
 void cdb_writer_init(cdb_writer *w);
 
 // Appends one record at cdb_position and registers its entry. Returns only

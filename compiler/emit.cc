@@ -24,7 +24,7 @@ void add_record(void *context, const char *key, size_t key_length)
 {
     record_data *d = static_cast<record_data *>(context);
     if (!d->bytes) {
-        if (uint64_t{cdb_position} + 8 + key_length + d->length > 0xFFFFFFFFu)
+        if (uint64_t{cdb_position} + 8 + key_length + d->length > cdb_position_limit)
             die(0, "database too large");
         d->bytes = expand_data();
     }
@@ -37,7 +37,7 @@ void add_record(void *context, const char *key, size_t key_length)
 void emit_host(const host *h)
 {
     expand_failure failure;
-    switch (expand_host(h, expand_data_limit, &failure)) {
+    switch (expand_host(h, expand_data_limit(), &failure)) {
     case expand_done:
         break;
     case expand_too_large:

@@ -2,6 +2,7 @@
 // with every "${name}" reference expanded.
 #pragma once
 
+#include "cdb/cdb_writer.h"
 #include "compiler/tables.h"
 
 #include <cstdint>
@@ -19,8 +20,11 @@ struct expand_failure {
 };
 
 // The longest data that a record can carry: with a key of at least one
-// byte, data and key together must stay within 0xFFFFFFFF.
-constexpr uint64_t expand_data_limit = 0xFFFFFFFEu;
+// byte, data and key together must stay within the database's limit.
+inline uint64_t expand_data_limit()
+{
+    return uint64_t{cdb_position_limit} - 1;
+}
 
 // Builds and expands the data of h. A text that is bound to grow past limit
 // stops the expansion as soon as that is certain. On success the data is

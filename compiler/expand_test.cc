@@ -93,7 +93,7 @@ outcome failure(const char *msg, const std::string &detail, int32_t line)
     return outcome{out_failure, detail, msg, line};
 }
 
-outcome fast(const std::vector<var_def> &defs, uint64_t limit = expand_data_limit)
+outcome fast(const std::vector<var_def> &defs, uint64_t limit = expand_data_limit())
 {
     expand_failure f;
     switch (expand_host(make_host(defs), limit, &f)) {
@@ -341,7 +341,7 @@ TEST(Expand, Table)
     };
     for (const expand_case &c : cases) {
         EXPECT_EQ(fast(c.vars), c.expected) << c.what;
-        EXPECT_EQ(literal(c.vars, expand_data_limit, true, 10000), c.expected) << c.what;
+        EXPECT_EQ(literal(c.vars, expand_data_limit(), true, 10000), c.expected) << c.what;
     }
 }
 
@@ -362,7 +362,7 @@ TEST(Expand, TooLarge)
     EXPECT_EQ(fast(doubling(40, "x", "")), (outcome{out_too_large, "", "", 0}));
     EXPECT_EQ(fast(doubling(40, "{x}", "$")), (outcome{out_too_large, "", "", 0}));
     std::vector<var_def> ten = doubling(10, "{x}", "$");
-    outcome expected = literal(ten, expand_data_limit, true, 100000);
+    outcome expected = literal(ten, expand_data_limit(), true, 100000);
     EXPECT_EQ(expected.kind, out_data);
     EXPECT_EQ(fast(ten), expected);
 
@@ -493,7 +493,7 @@ TEST(Expand, SameAsTheRuleOnGeneratedHosts)
         std::vector<var_def> vars = i % 3 == 0   ? random_host(&rng, host_shape{4, 5})
                                      : i % 3 == 1 ? random_host(&rng, host_shape{8, 8})
                                                   : crossing_host(&rng);
-        uint64_t limit = small_limit(rng) ? expand_data_limit : 10 + rng() % 200;
+        uint64_t limit = small_limit(rng) ? expand_data_limit() : 10 + rng() % 200;
         outcome expected = literal(vars, limit, true, 5000);
         ASSERT_NE(expected.kind, out_endless) << shown(vars);
         ASSERT_EQ(fast(vars, limit), expected) << shown(vars) << " limit " << limit;
@@ -546,7 +546,7 @@ TEST(Expand, NearlyPlainHostsSameAsTheRule)
     int kinds[4] = {};
     for (int i = 0; i < 30000; i++) {
         std::vector<var_def> vars = nearly_plain_host(&rng, i % 3 == 2);
-        uint64_t limit = i % 5 ? expand_data_limit : 10 + rng() % 100;
+        uint64_t limit = i % 5 ? expand_data_limit() : 10 + rng() % 100;
         outcome expected = literal(vars, limit, true, 5000);
         ASSERT_NE(expected.kind, out_endless) << shown(vars);
         ASSERT_EQ(fast(vars, limit), expected) << shown(vars) << " limit " << limit;
@@ -566,8 +566,8 @@ TEST(Expand, RegionRuleCatchesEveryEndlessExpansion)
     int endless = 0;
     for (int i = 0; i < 10000; i++) {
         std::vector<var_def> vars = i % 2 ? random_host(&rng) : crossing_host(&rng);
-        outcome plain = literal(vars, expand_data_limit, false, 400, 4000);
-        outcome ruled = literal(vars, expand_data_limit, true, 5000);
+        outcome plain = literal(vars, expand_data_limit(), false, 400, 4000);
+        outcome ruled = literal(vars, expand_data_limit(), true, 5000);
         if (plain.kind == out_endless) {
             endless++;
             EXPECT_EQ(ruled.msg, "recursive variable reference") << shown(vars);
@@ -601,9 +601,9 @@ TEST(Expand, NoCycleFoundWhereThereIsNone)
             }
             vars.push_back(var_def{names[k], value, k + 1});
         }
-        outcome plain_rule = literal(vars, expand_data_limit, false, 5000);
+        outcome plain_rule = literal(vars, expand_data_limit(), false, 5000);
         ASSERT_NE(plain_rule.kind, out_endless) << shown(vars);
-        EXPECT_EQ(literal(vars, expand_data_limit, true, 5000), plain_rule) << shown(vars);
+        EXPECT_EQ(literal(vars, expand_data_limit(), true, 5000), plain_rule) << shown(vars);
         EXPECT_EQ(fast(vars), plain_rule) << shown(vars);
         succeeded += plain_rule.kind == out_data;
     }

@@ -2,7 +2,9 @@
 // cases/pellow/ run the dumper on a described database, cases/corvane_make/
 // run the compiler on a configuration and dump what it installed, and
 // cases/corvane_make_faults/ run the compiler's fault-injecting test build
-// (faults/fault_inject.cc; the env section sets CORVANE_FAULTS) the same way.
+// (faults/fault_inject.cc; the env section sets CORVANE_FAULTS) the same way,
+// and cases/corvane_make_capped/ a test build whose database limit is the
+// fuzzing build's cap.
 //
 // Sections of a case (see support/case_file.h for the file syntax):
 //   db        pellow: the database on standard input (support/db_text.h)
@@ -82,6 +84,8 @@ std::string program_path(const std::string &program)
         return CORVANE_MAKE_PATH;
     if (program == "corvane_make_faults")
         return CORVANE_MAKE_FAULTS_PATH;
+    if (program == "corvane_make_capped")
+        return CORVANE_MAKE_CAPPED_PATH;
     return "";
 }
 

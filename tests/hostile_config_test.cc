@@ -4,6 +4,7 @@
 // database it describes or ends with its one message and status; none may
 // crash, hang or run away with memory.
 #include "cdb/cdb.h"
+#include "tests/support/case_file.h"
 #include "tests/support/compile_config.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +144,29 @@ TEST(HostileConfig, ExponentialReferences)
 
     // 2^64 bytes: refused as too large, at once and without the memory.
     expect_failure(compile(doubling(65)), "corvane_make: database too large\n");
+}
+
+// The input of the capped build's doubling case describes 96 MiB of data,
+// past the fuzzing build's cap: with the real limit it compiles into one
+// record that carries all of it.
+TEST(HostileConfig, DoublingJustPastTheCap)
+{
+    case_file c = read_case_file(CASES_DIR "/corvane_make_capped/doubling_past_the_cap.case");
+    ASSERT_EQ(c.error, "");
+    compiled r = compile(c.sections["config"]);
+    EXPECT_EQ(r.result.err, "");
+    ASSERT_EQ(r.result.status, 0);
+    EXPECT_EQ(record_count(r.db), 1u);
+    // v0 holds 23 bytes, v1 24 and every later one twice the one before;
+    // each is written "v", its number, "=", the value and NUL.
+    uint64_t data = 0;
+    uint64_t value = 23;
+    for (int i = 0; i <= 22; i++) {
+        data += 1 + std::to_string(i).size() + 1 + value + 1;
+        value = i == 0 ? value + 1 : 2 * value;
+    }
+    EXPECT_GT(data, uint64_t{64} << 20);
+    EXPECT_EQ(r.db.size(), 2048 + 8 + 1 + data + 16);
 }
 
 // Many /20 networks in one name: 4096 records each.
