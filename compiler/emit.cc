@@ -47,5 +47,5 @@ void emit_host(const host *h)
     }
     record_data data{nullptr, expand_length()};
     if (const key_failure *f = keys_split(h->name, add_record, &data))
-        die_at_line(0, f->msg, f->detail);
+        die_at(h->line, 0, f->msg, f->detail);
 }

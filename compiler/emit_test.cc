@@ -27,12 +27,15 @@ std::string_view kept(const std::string &text)
     return *new std::string(text);
 }
 
+// The entry begins on first_line, and its variables are set one a line
+// from there on.
 host *make_host(const char *name, const std::vector<std::pair<std::string, std::string>> &vars,
-                int32_t first_line = 1)
+                int64_t first_line = 1)
 {
     host *h = new host{};
     h->name = kept(name);
-    int32_t line = first_line;
+    h->line = first_line;
+    int64_t line = first_line;
     for (const auto &[n, v] : vars)
         var_append(&h->variables, kept(n), kept(v), line++);
     return h;
@@ -128,6 +131,8 @@ TEST(Emit, ANetworkOfLargeRecordsStreams)
     EXPECT_EQ(records.back().data.size(), 1025u);
 }
 
+// An expansion error names the line of the variable, a key error the line
+// where the entry begins; neither the counter where parsing stopped.
 TEST(EmitDeathTest, ReportsNameTheLine)
 {
     config_line = 42;
@@ -143,7 +148,7 @@ TEST(EmitDeathTest, ReportsNameTheLine)
             die_init("corvane_make");
             emitted({make_host("10.0.0.0/19", {{"a", "1"}}, 7)});
         },
-        testing::ExitedWithCode(1), "^corvane_make: bad /mask in input: /number <20 at line 42\n$");
+        testing::ExitedWithCode(1), "^corvane_make: bad /mask in input: /number <20 at line 7\n$");
 }
 
 // In a death test's child: ten seconds at most, and (where the sanitizer's

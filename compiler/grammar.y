@@ -16,6 +16,9 @@
 #include "compiler/grammar_support.h"
 #include "compiler/lexer.h"
 #include "compiler/tables.h"
+
+/* The line of the keyword that opened the entry being read. */
+static int64_t entry_line;
 %}
 
 %code requires {
@@ -31,16 +34,23 @@
 
 %%
 
+/* Left-recursive, so that a finished statement leaves nothing on the
+ * stack: a configuration may hold any number of them. The lists inside one
+ * entry keep the stack's limit. */
 config
-    : class_def config
-    | host_block config
-    | ';' config
-    | host_line config
-    | %empty
+    : %empty
+    | config statement
+    ;
+
+statement
+    : class_def
+    | host_block
+    | ';'
+    | host_line
     ;
 
 host_line
-    : STRING { host_new($1); lex_mode = 1; } ':' inline_items NEWLINE
+    : STRING { host_new($1, lex_token_line); lex_mode = 1; } ':' inline_items NEWLINE
     ;
 
 inline_items
@@ -53,8 +63,9 @@ inline_item
     | STRING '(' ')'        { host_set(assign_override, $1, ""); }
     ;
 
+/* An entry's line is that of its first token, the keyword. */
 host_block
-    : CLIENT STRING { host_new($2); } host_includes host_body
+    : CLIENT { entry_line = lex_token_line; } STRING { host_new($3, entry_line); } host_includes host_body
     ;
 
 host_includes
@@ -85,7 +96,7 @@ host_assign
     ;
 
 class_def
-    : CLASS STRING { class_new($2); } class_includes class_body
+    : CLASS { entry_line = lex_token_line; } STRING { class_new($3, entry_line); } class_includes class_body
     ;
 
 class_includes

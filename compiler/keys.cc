@@ -75,7 +75,8 @@ const key_failure *network_keys(const char *item, const char *slash, key_sink si
 }
 
 // prefix start-end suffix: the prefix runs up to the last "." before the
-// "-"; start and end are decimal numbers, end at most 255.
+// "-"; start and end are decimal numbers, end at most 255. A start text
+// without digits counts as 0.
 void range_keys(const char *item, size_t length, const char *dash, key_sink sink, void *context)
 {
     size_t before = static_cast<size_t>(dash - item);
@@ -115,12 +116,29 @@ void range_keys(const char *item, size_t length, const char *dash, key_sink sink
     }
 }
 
+// A "-" makes a range only where a number may start it: the start text
+// (after the last "." before the "-", or all before it when there is no
+// ".") is empty or decimal digits. Host names such as build-01, web-3 or
+// lab-a.example.net are plain names.
+bool starts_a_range(const char *item, const char *dash)
+{
+    const char *p = dash;
+    while (p != item && p[-1] != '.')
+        p--;
+    for (; p != dash; p++)
+        if (*p < '0' || *p > '9')
+            return false;
+    return true;
+}
+
 // Networks and ranges are read from a terminated copy of the item, since
 // the numbers in them are read up to the first byte that is not a digit.
 const key_failure *item_keys(const char *item, size_t length, key_sink sink, void *context)
 {
     const void *slash = memchr(item, '/', length);
     const void *dash = slash ? nullptr : memchr(item, '-', length);
+    if (dash && !starts_a_range(item, static_cast<const char *>(dash)))
+        dash = nullptr;
     if (!slash && !dash) {
         sink(context, item, length);
         return nullptr;

@@ -1,6 +1,7 @@
 // The keys of a host: its name split at "," into plain names, IPv4
 // networks (address/prefix length, 20 to 32) and last-octet ranges
-// (prefix start-end suffix).
+// (prefix start-end suffix, where the start is digits or nothing; any other
+// name with a "-" is a plain name).
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,7 @@
 #include "compiler/grammar.hh"
 #include "compiler/report.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -11,6 +12,7 @@
 int lex_mode;
 const char *last_symbol;
 const char *lex_position;
+int64_t lex_token_line;
 
 namespace {
 
@@ -171,6 +173,8 @@ int word(std::string_view *value)
         const char *close = strchr(start + 1, '"');
         const char *end = close ? close : start + 1 + strlen(start + 1);
         *value = std::string_view(start + 1, static_cast<size_t>(end - start - 1));
+        // A value may span lines; later messages must name the true line.
+        config_line += std::count(start + 1, end, '\n');
         lex_position = close ? close + 1 : end;
         last_symbol = "\"string\"";
         return STRING;
@@ -198,6 +202,7 @@ int next_token(std::string_view *value)
 {
     if (skip())
         return NEWLINE;
+    lex_token_line = config_line;
     unsigned char c = static_cast<unsigned char>(*lex_position);
     if (c == 0)
         return 0;

@@ -8,6 +8,7 @@
 // values of one-line items may hold braces, commas and the like unquoted.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 extern int lex_mode;
@@ -17,6 +18,10 @@ extern const char *last_symbol;
 
 // The next byte to look at; the input ends at the first NUL byte.
 extern const char *lex_position;
+
+// The line on which the last token read began (a quoted string may end on
+// a later one).
+extern int64_t lex_token_line;
 
 // Starts lexing text (NUL-terminated) in mode 0 with no last symbol.
 void lex_start(const char *text);

@@ -83,12 +83,13 @@ TEST(Lexer, LineCounting)
     std::string_view value;
     EXPECT_EQ(next_token(&value), STRING);
     EXPECT_EQ(config_line, 1);
-    EXPECT_EQ(next_token(&value), STRING);   // the newline inside quotes is not counted
-    EXPECT_EQ(config_line, 2);
-    EXPECT_EQ(next_token(&value), STRING);   // block comments are
-    EXPECT_EQ(config_line, 5);
-    EXPECT_EQ(next_token(&value), 0);
+    EXPECT_EQ(next_token(&value), STRING);   // the newline inside quotes is counted
+    EXPECT_EQ(config_line, 3);
+    EXPECT_EQ(lex_token_line, 2);            // the string began a line earlier
+    EXPECT_EQ(next_token(&value), STRING);   // and so are those of block comments
     EXPECT_EQ(config_line, 6);
+    EXPECT_EQ(next_token(&value), 0);
+    EXPECT_EQ(config_line, 7);
 
     // In one-line mode the newline is counted once, when the next token is read.
     config_line = 1;

@@ -143,11 +143,13 @@ name_index_slot *new_name_slot(name_index *names, std::string_view name, const c
 // A new host or class, named and indexed, at the head of its table (the
 // tables list the newest first).
 template <typename T>
-void table_new(T **table, name_index *names, std::string_view name, const char *duplicate)
+void table_new(T **table, name_index *names, std::string_view name, int64_t line,
+               const char *duplicate)
 {
     name_index_slot *s = new_name_slot(names, name, duplicate);
     T *entry = keep<T>();
     entry->name = name;
+    entry->line = line;
     s->record = entry;
     entry->next = *table;
     *table = entry;
@@ -174,14 +176,14 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
     return v;
 }
 
-void host_new(std::string_view name)
+void host_new(std::string_view name, int64_t line)
 {
-    table_new(&host_table, &host_names, name, "duplicate host name");
+    table_new(&host_table, &host_names, name, line, "duplicate host name");
 }
 
-void class_new(std::string_view name)
+void class_new(std::string_view name, int64_t line)
 {
-    table_new(&class_table, &class_names, name, "duplicate class name");
+    table_new(&class_table, &class_names, name, line, "duplicate class name");
 }
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)

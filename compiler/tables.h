@@ -48,21 +48,24 @@ struct host {
     std::string_view name;   // the key list as written
     var_list variables;
     host *next;
+    int64_t line;            // the line of the entry's first token
 };
 
 struct host_class {
     std::string_view name;
     var_list variables;
     host_class *next;
+    int64_t line;            // the line of the keyword class
 };
 
 extern host *host_table;          // newest first
 extern host_class *class_table;   // newest first
 
-void host_new(std::string_view name);
+// line: where the entry begins, which the messages about its keys name.
+void host_new(std::string_view name, int64_t line);
 void host_set(assign_kind kind, std::string_view name, std::string_view value);
 void host_include(std::string_view class_name);
-void class_new(std::string_view name);
+void class_new(std::string_view name, int64_t line);
 void class_set(assign_kind kind, std::string_view name, std::string_view value);
 void class_include(std::string_view class_name);
 

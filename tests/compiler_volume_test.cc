@@ -1,5 +1,6 @@
-// corvane_make on configurations too large to write out as case files: the
-// parser's stack limit, and a configuration of many statements.
+// corvane_make on configurations too large to write out as case files: any
+// number of entries, and the parser's stack limit inside one entry.
+#include "cdb/cdb.h"
 #include "tests/support/compile_config.h"
 
 #include <gtest/gtest.h>
@@ -13,32 +14,70 @@ compiled compile(const std::string &config)
     return compile_config(CORVANE_MAKE_PATH, config);
 }
 
-// Every finished top-level statement holds one stack entry until the end of
-// the input; the stack holds 10000 entries at most.
-TEST(CompilerVolume, StackLimit)
+uint64_t record_count(const std::string &db)
 {
-    std::string statements;
-    for (int i = 0; i < 5000; i++)
-        statements += "client h" + std::to_string(i) + " { a = " + std::to_string(i) + "; }\n";
-    compiled c = compile(statements);
-    EXPECT_EQ(c.result.err, "");
-    EXPECT_EQ(c.result.status, 0);
-    EXPECT_GT(c.db.size(), 2048u + 5000u * 16);
+    uint64_t slots = 0;
+    const unsigned char *header = reinterpret_cast<const unsigned char *>(db.data());
+    for (uint32_t b = 0; b < cdb_bucket_count && db.size() >= cdb_header_size; b++)
+        slots += cdb_load_u32(header + 8 * b + 4);
+    return slots / 2;
+}
 
-    c = compile(std::string(10000, ';') + "\n");
-    EXPECT_EQ(c.result.err, "corvane_make: parser stack overflow: before `; ', last symbol was ; at line 1\n");
-    EXPECT_EQ(c.result.status, 1);
-    EXPECT_EQ(c.db, "");
-
-    // At the end of the input the empty rest of the sequence takes one more
-    // entry: 9997 statements fit, 9998 overflow there.
-    c = compile(std::string(9997, ';') + "\n");
+// A finished statement leaves nothing on the parser's stack: the number of
+// entries is limited by memory alone.
+TEST(CompilerVolume, MillionOneLineEntries)
+{
+    std::string config;
+    const int entries = 1000000;
+    for (int i = 0; i < entries; i++)
+        config.append("h").append(std::to_string(i)).append(": a(").append(std::to_string(i)).append(")\n");
+    compiled c = compile(config);
     EXPECT_EQ(c.result.err, "");
-    EXPECT_EQ(c.result.status, 0);
-    EXPECT_EQ(c.db.size(), 2048u);
-    c = compile(std::string(9998, ';') + "\n");
-    EXPECT_EQ(c.result.err, "corvane_make: parser stack overflow: error before end of file at line 2\n");
-    EXPECT_EQ(c.result.status, 1);
+    ASSERT_EQ(c.result.status, 0);
+    EXPECT_EQ(record_count(c.db), uint64_t{entries});
+    // The newest entry's record comes first: key "h999999", data "a=999999".
+    std::string first = c.db.substr(cdb_header_size + 8, 7 + 9);
+    EXPECT_EQ(first, std::string("h999999a=999999\0", 16));
+}
+
+TEST(CompilerVolume, StraySemicolons)
+{
+    for (int n : {10000, 100000}) {
+        compiled c = compile(std::string(n, ';') + "\n");
+        EXPECT_EQ(c.result.err, "") << n;
+        EXPECT_EQ(c.result.status, 0) << n;
+        EXPECT_EQ(c.db.size(), 2048u) << n;
+    }
+}
+
+// Every finished assignment of the block being read holds two stack
+// entries until the block ends, and the stack holds 10000: 4995 fit, 4996
+// overflow, however many entries came before.
+std::string block(int assignments)
+{
+    std::string b = "client h {";
+    for (int i = 0; i < assignments; i++)
+        b.append(" a").append(std::to_string(i)).append(" = 1;");
+    return b + " }\n";
+}
+
+TEST(CompilerVolume, StackLimitCountsOneEntry)
+{
+    std::string before;
+    for (int i = 0; i < 50000; i++)
+        before.append("client e").append(std::to_string(i)).append(" { a = 1; }\n");
+    for (const std::string &prefix : {std::string(), before}) {
+        compiled c = compile(prefix + block(4995));
+        EXPECT_EQ(c.result.err, "");
+        EXPECT_EQ(c.result.status, 0);
+
+        c = compile(prefix + block(4996));
+        std::string line = prefix.empty() ? "1" : "50001";
+        EXPECT_EQ(c.result.err, "corvane_make: parser stack overflow: before ` 1; } ', last symbol was = at line " +
+                                    line + "\n");
+        EXPECT_EQ(c.result.status, 1);
+        EXPECT_EQ(c.db, "");
+    }
 }
 
 } // namespace
