@@ -5,23 +5,12 @@
 // read; the rest of the header and the hash tables are never looked at.
 #include "cdb/cdb.h"
 #include "dumper/pellow_io.h"
-#include "dumper/record_text.h"
+#include "cdb/record_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
-
-// Finds the next byte in [p, stop) that the data rule transforms: a NUL
-// always, an "=" only while the value's opening quote is still to come.
-const unsigned char *next_special(const unsigned char *p, const unsigned char *stop, bool quoted)
-{
-    if (quoted)
-        return static_cast<const unsigned char *>(memchr(p, 0, static_cast<size_t>(stop - p)));
-    for (; p < stop; p++)
-        if (*p == 0 || *p == '=')
-            return p;
-    return nullptr;
-}
 
 // Copies n bytes of input to the output unchanged.
 void copy_key(uint32_t n)
@@ -38,8 +27,12 @@ void copy_key(uint32_t n)
     }
 }
 
-// Writes n bytes of record data as "name=\"value\";" items: a NUL closes an
-// item, the first "=" of an item opens its value's quotes.
+// The data of a record too large for one buffer, a piece at a time: the
+// most input whose text, five bytes a byte at worst, fits the output buffer.
+constexpr size_t data_piece_most = (pellow_block_size - record_text_overrun) / 5;
+
+// Writes n bytes of record data by the data rule, in pieces as the input
+// arrives; whether an item's value is open carries from piece to piece.
 void print_data(uint32_t n)
 {
     bool quoted = false;
@@ -47,26 +40,10 @@ void print_data(uint32_t n)
         if (pellow_in.pos == pellow_in.end && !pellow_fill())
             pellow_bad_format();
         size_t take = static_cast<size_t>(pellow_in.end - pellow_in.pos);
-        if (take > n)
-            take = n;
-        const unsigned char *p = pellow_in.pos;
-        const unsigned char *stop = p + take;
-        while (p < stop) {
-            const unsigned char *q = next_special(p, stop, quoted);
-            if (!q) {
-                pellow_write(p, static_cast<size_t>(stop - p));
-                break;
-            }
-            pellow_write(p, static_cast<size_t>(q - p));
-            if (*q == 0) {
-                pellow_put("\";\n  ");
-                quoted = false;
-            } else {
-                pellow_put("=\"");
-                quoted = true;
-            }
-            p = q + 1;
-        }
+        take = std::min({take, size_t{n}, data_piece_most});
+        if (5 * take + record_text_overrun > static_cast<size_t>(pellow_out.end - pellow_out.pos))
+            pellow_drain();
+        pellow_out.pos = record_text_data(pellow_out.pos, pellow_in.pos, static_cast<uint32_t>(take), &quoted);
         pellow_in.pos += take;
         n -= static_cast<uint32_t>(take);
     }

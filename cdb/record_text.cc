@@ -1,8 +1,7 @@
-// The text of a record that lies whole in memory (see record_text.h). The
-// data is copied eight bytes at a time, each word searched at once for the
+// The text form of a record (see record_text.h). The data is copied eight bytes at a time, each word searched at once for the
 // bytes that the data rule transforms: a NUL always, an "=" only while the
 // item's value has not been opened yet.
-#include "dumper/record_text.h"
+#include "cdb/record_text.h"
 
 #include <bit>
 #include <cstring>
@@ -47,9 +46,10 @@ unsigned char *put_text(unsigned char *out, const char *text, size_t n)
 
 // A word is stored whole before its first special byte is known; the text
 // that follows overwrites what lies past that byte.
-unsigned char *data_text(unsigned char *out, const unsigned char *p, const unsigned char *stop)
+unsigned char *data_text(unsigned char *out, const unsigned char *p, const unsigned char *stop,
+                         bool *quoted_now)
 {
-    bool quoted = false;
+    bool quoted = *quoted_now;
     while (p < stop) {
         size_t left = static_cast<size_t>(stop - p);
         uint64_t w;
@@ -59,8 +59,10 @@ unsigned char *data_text(unsigned char *out, const unsigned char *p, const unsig
         if (!quoted)
             marks |= zero_bytes(w ^ byte_equals);
         size_t k = marks ? first_marked(marks) : 8;
-        if (k >= left)
-            return out + left;
+        if (k >= left) {
+            out += left;
+            break;
+        }
         p += k;
         out += k;
         if (k == 8)
@@ -74,6 +76,7 @@ unsigned char *data_text(unsigned char *out, const unsigned char *p, const unsig
         }
         p++;
     }
+    *quoted_now = quoted;
     return out;
 }
 
@@ -83,7 +86,8 @@ unsigned char *remembered_data_text(unsigned char *out, const unsigned char *dat
         std::memcpy(out, memo_text, memo_text_length);
         return out + memo_text_length;
     }
-    unsigned char *end = data_text(out, data, data + n);
+    bool quoted = false;
+    unsigned char *end = data_text(out, data, data + n, &quoted);
     if (n <= memo_limit) {
         std::memcpy(memo_data, data, n);
         memo_data_length = n;
@@ -103,4 +107,10 @@ unsigned char *record_text(unsigned char *out, const unsigned char *key, uint32_
     out = put_text(out + key_length, " {\n  ", 5);
     out = remembered_data_text(out, data, data_length);
     return put_text(out, "}\n", 2);
+}
+
+unsigned char *record_text_data(unsigned char *out, const unsigned char *data, uint32_t data_length,
+                                bool *quoted)
+{
+    return data_text(out, data, data + data_length, quoted);
 }

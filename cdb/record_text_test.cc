@@ -2,10 +2,11 @@
 // search must find every NUL and every opening "=" wherever it stands in a
 // word, stop at the data's end whatever follows it, stay within its bound,
 // and reuse a remembered text only for data that is equal.
-#include "dumper/record_text.h"
+#include "cdb/record_text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,27 @@ TEST(RecordText, DataLongerThanWhatIsRemembered)
     changed[9000] = '=';
     for (const std::string &d : {data, data, changed})
         EXPECT_EQ(run_text("k", d), rule_text("k", d));
+}
+
+// The data cut in two pieces at every place, and in pieces of every size:
+// whether a value is open carries from one piece to the next.
+TEST(RecordText, DataInPieces)
+{
+    const std::string data = "a=1\0b=x=y\0novalue\0=lead\0\0c=no terminator"s;
+    std::string expected = rule_text("k", data);
+    expected = expected.substr(13, expected.size() - 15);   // "client k {\n  " and "}\n" off
+    for (size_t piece = 1; piece <= data.size(); piece++) {
+        std::string input = data + std::string(record_text_overrun, '=');
+        const auto *in = reinterpret_cast<const unsigned char *>(input.data());
+        std::vector<unsigned char> out(5 * data.size() + record_text_overrun);
+        unsigned char *end = out.data();
+        bool quoted = false;
+        for (size_t at = 0; at < data.size(); at += piece) {
+            uint32_t n = static_cast<uint32_t>(std::min(piece, data.size() - at));
+            end = record_text_data(end, in + at, n, &quoted);
+        }
+        EXPECT_EQ(std::string(out.data(), end), expected) << "pieces of " << piece;
+    }
 }
 
 } // namespace
