@@ -173,7 +173,7 @@ int corvane_make_main(int argc, char **argv)
     die_init(argv[0] ? argv[0] : "corvane_make");
     if (argc < 2)
         die(0, usage_hint);
-    zogetopt("corvane_make", "corvane", "0.2.4", &argc, argv, option_output,
+    zogetopt("corvane_make", "corvane", CORVANE_VERSION, &argc, argv, option_output,
              "usage: corvane_make cdbfile tmpfile [configfile]", no_options, trailing_help);
     operands files = take_operands(argc, argv);
 

@@ -29,7 +29,7 @@ const char compiler_trailing[] =
     "  cdbfile and tmpfile have to be located on the same filesystem.\n"
     "  Report bugs to <bugs@corvane.example>";
 
-const zogetopt_test_setup compiler = {"corvane_make", "corvane", "0.2.4",
+const zogetopt_test_setup compiler = {"corvane_make", "corvane", CORVANE_VERSION,
                                       "usage: corvane_make cdbfile tmpfile [configfile]",
                                       empty_table, compiler_trailing, nullptr};
 
@@ -79,9 +79,9 @@ TEST(ZogetoptHelp, CompilerOutputs)
         {{"--help", "version"}, version_line, 0},
         {{"--longhelp", "--version"}, version_line, 0},
         {{"--zogetopt-paranoid", "version"}, version_line, 0},
-        {{"--version"}, "corvane_make (corvane) 0.2.4\n", 0},
-        {{"--version", "a", "-x"}, "corvane_make (corvane) 0.2.4\n", 0},
-        {{"-V"}, "corvane_make (corvane) 0.2.4\n", 0},
+        {{"--version"}, "corvane_make (corvane) " CORVANE_VERSION "\n", 0},
+        {{"--version", "a", "-x"}, "corvane_make (corvane) " CORVANE_VERSION "\n", 0},
+        {{"-V"}, "corvane_make (corvane) " CORVANE_VERSION "\n", 0},
         // The built-in records have no letters; "-" leaves the empty name.
         {{"--help", "h"}, "no such option\n", 1},
         {{"--help", "-"}, "no such option\n", 1},
@@ -137,7 +137,7 @@ TEST(ZogetoptHelp, ItemsGoToTheCallbackOneByOne)
 
     r = run_zogetopt(compiler, {"--version"});
     const std::vector<std::pair<int, std::string>> line_items = {
-        {0, "corvane_make"}, {0, " ("}, {0, "corvane"}, {0, ")"}, {0, " "}, {0, "0.2.4"}, {0, "\n"}};
+        {0, "corvane_make"}, {0, " ("}, {0, "corvane"}, {0, ")"}, {0, " "}, {0, CORVANE_VERSION}, {0, "\n"}};
     EXPECT_EQ(r.texts, line_items);
 }
 

@@ -19,7 +19,8 @@
 //   options   words: stdin-pipe (standard input through a pipe), stdout-full
 //             (standard output on /dev/full), stdin-dir (standard input is a
 //             directory)
-//   stdout, stderr, status   what the run must give (default: empty, 0)
+//   stdout, stderr, status   what the run must give (default: empty, 0);
+//             "{version}" in stdout stands for the programs' version
 //   dump      corvane_make: pellow's output on the installed database
 //   installed corvane_make: the installed database, byte for byte, described
 //             as for db
@@ -160,7 +161,7 @@ TEST_P(E2E, Case)
     process_result r = run_process(setup);
     EXPECT_EQ(r.signal, 0) << c.path << ": ended by a signal";
     EXPECT_EQ(r.err, section(c, "stderr")) << c.path;
-    EXPECT_EQ(r.out, section(c, "stdout")) << c.path;
+    EXPECT_EQ(r.out, substituted(section(c, "stdout"), "{version}", CORVANE_VERSION)) << c.path;
     int status = std::stoi(section(c, "status", "0"));
     EXPECT_EQ(r.status, status) << c.path;
 

@@ -1,5 +1,5 @@
 #!/bin/sh
-# install_test.sh CMAKE BUILD_DIR SOURCE_DIR BUILT_CORVANE_MAKE BUILT_PELLOW
+# install_test.sh CMAKE BUILD_DIR SOURCE_DIR BUILT_CORVANE_MAKE BUILT_PELLOW VERSION
 #
 # Installs the build into a scratch prefix and checks that the programs and
 # the manual pages land in bin/ and share/man, that the installed
@@ -7,7 +7,7 @@
 # the built one, and that the installed pellow dumps it with status 0. A
 # second install through DESTDIR must put everything under DESTDIR.
 set -u
-cmake=$1 build=$2 source=$3 built_make=$4 built_pellow=$5
+cmake=$1 build=$2 source=$3 built_make=$4 built_pellow=$5 project_version=$6
 config=$source/examples/site.conf
 
 scratch=$(mktemp -d) || exit 1
@@ -34,7 +34,7 @@ prefix=$scratch/prefix
 check_tree "$prefix"
 
 version=$("$prefix/bin/corvane_make" --version) || fail "installed corvane_make --version failed"
-[ "$version" = "corvane_make (corvane) 0.2.4" ] || fail "unexpected version line: $version"
+[ "$version" = "corvane_make (corvane) $project_version" ] || fail "unexpected version line: $version"
 
 mkdir "$scratch/run" || exit 1
 "$prefix/bin/corvane_make" "$scratch/run/site.cdb" "$scratch/run/site.tmp" "$config" ||
