@@ -1,62 +1,75 @@
 # A thin front end over the CMake presets.
-#   make demo        build, compile the example configuration, print it
-#   make check       build and run every test (release build)
+#   make             build the two programs (release build)
+#   make demo        build them, compile the example configuration, print it
+#   make check       build everything and run every test (release build)
 #   make check-asan  every test again under AddressSanitizer and UBSan
-#   make build       just build (release)
 #   make install     install the programs and manual pages (release build)
 #                    under PREFIX (default /usr/local), staged under DESTDIR
+#   make uninstall   remove them again (the same PREFIX and DESTDIR)
+#   make deb         the Debian package corvane-tools, left in build/deb/
+#   make check-deb   build the package and check its contents, its programs
+#                    and lintian's verdict (CI: DEB_BUILD_OPTIONS=nocheck)
 #   make bench       the benchmark against the generic cdb tools (bench/run)
 #   make fuzz-smoke  a short fuzzing run of each target (CI)
 #   make fuzz TARGET=config|pellow|argv [FUZZ_SECONDS=1800]
 #                    a longer fuzzing run that goes on from the last corpus
+# Each command first sets up the Debian packages it needs, and only those:
+# tools/ensure_packages.sh says which they are.
 
-BUILD_TOOLS = cmake:cmake ninja:ninja-build g++:g++ bison:bison mandoc:mandoc \
-              /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake:libgtest-dev
-# The tests also look keys up with Debian's generic cdb tools.
-TEST_TOOLS = cdb:tinycdb cdbget:freecdb
-
+PROGRAMS = corvane_make pellow
+ENSURE = tools/ensure_packages.sh
 PREFIX ?= /usr/local
 DESTDIR ?=
-
-# AFL++ brings clang 14; its sanitizer runtimes are only recommended by it.
-FUZZ_TOOLS = afl-fuzz:afl++ afl-clang-fast:afl++ \
-             /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev
 FUZZ_SECONDS ?= 1800
 
-.PHONY: demo check check-asan build install tools test-tools bench fuzz-build fuzz-smoke fuzz
+.PHONY: build demo check check-asan install uninstall deb check-deb bench fuzz-build fuzz-smoke fuzz
 
-tools:
-	@tools/ensure_tools.sh $(BUILD_TOOLS)
-
-test-tools:
-	@tools/ensure_tools.sh $(TEST_TOOLS)
-
-build/%/build.ninja: CMakeLists.txt CMakePresets.json | tools
-	cmake --preset $* >/dev/null
-
-build: tools build/release/build.ninja
-	cmake --build --preset release
+build:
+	@$(ENSURE) build
+	@[ -f build/release/build.ninja ] || cmake --preset release >/dev/null
+	cmake --build --preset release --target $(PROGRAMS)
 
 demo: build
 	build/release/compiler/corvane_make build/release/site.cdb build/release/site.tmp examples/site.conf
 	build/release/dumper/pellow < build/release/site.cdb
 
-check: tools test-tools build/release/build.ninja
+# Configured again every time: the tests are left out of a tree configured
+# before GoogleTest was installed.
+check:
+	@$(ENSURE) build test
+	cmake --preset release >/dev/null
 	cmake --build --preset release
-	ctest --preset release -j2
+	ctest --preset release
 
-check-asan: tools test-tools build/asan/build.ninja
+check-asan:
+	@$(ENSURE) build test
+	cmake --preset asan >/dev/null
 	cmake --build --preset asan
-	ctest --preset asan -j2
+	ctest --preset asan
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
 
-bench: tools
+uninstall: build
+	DESTDIR="$(DESTDIR)" tools/uninstall.sh build/release "$(PREFIX)"
+
+deb:
+	@$(ENSURE) build deb
+	tools/build_deb.sh build/deb
+
+# The package test compares the package's programs with the release build's.
+check-deb:
+	@$(ENSURE) build test deb
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target $(PROGRAMS)
+	ctest --preset package
+
+bench:
+	@$(ENSURE) build
 	bench/run
 
-fuzz-build: tools
-	@tools/ensure_tools.sh $(FUZZ_TOOLS)
+fuzz-build:
+	@$(ENSURE) build fuzz
 	@[ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz
 

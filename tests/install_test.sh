@@ -5,7 +5,9 @@
 # the manual pages land in bin/ and share/man, that the installed
 # corvane_make compiles the example configuration into the same database as
 # the built one, and that the installed pellow dumps it with status 0. A
-# second install through DESTDIR must put everything under DESTDIR.
+# second install through DESTDIR must put everything under DESTDIR. The
+# uninstall (tools/uninstall.sh, make uninstall) then removes every file
+# that each install put down, and nothing else.
 set -u
 cmake=$1 build=$2 source=$3 built_make=$4 built_pellow=$5 project_version=$6
 config=$source/examples/site.conf
@@ -57,5 +59,18 @@ DESTDIR=$scratch/stage "$cmake" --install "$build" --prefix /opt/corvane \
     >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log" >&2; fail "cmake --install with DESTDIR failed"; }
 check_tree "$scratch/stage/opt/corvane"
+
+# uninstall ROOT [DESTDIR]: removes the install under ROOT, but not a file
+# of someone else's beside the programs.
+uninstall() {
+    echo "not ours" >"$1/bin/other"
+    CMAKE=$cmake DESTDIR=${2:-} sh "$source/tools/uninstall.sh" "$build" "${1#"${2:-}"}" \
+        >"$scratch/uninstall.log" 2>&1 ||
+        { cat "$scratch/uninstall.log" >&2; fail "uninstall from $1 failed"; }
+    left=$(cd "$1" && find . ! -type d)
+    [ "$left" = "./bin/other" ] || fail "uninstall from $1 left: $(echo $left)"
+}
+uninstall "$prefix"
+uninstall "$scratch/stage/opt/corvane" "$scratch/stage"
 
 echo "install test: passed"
