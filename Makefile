@@ -65,7 +65,6 @@ check-deb:
 	ctest --preset package
 
 bench:
-	@$(ENSURE) build
 	bench/run
 
 fuzz-build:

@@ -8,6 +8,8 @@
 #             that debian/control declares, and lintian
 #   fuzz      AFL++ and the sanitizer runtime of the clang it compiles with
 #   memcheck  valgrind
+#   bench     the benchmark's peers and tools: hyperfine, freecdb's cdbmake,
+#             tinycdb's cdb, GNU time, python3
 # A missing package is installed with apt-get when we run as root; otherwise
 # we stop with one line that names the packages to install.
 cd "$(dirname "$0")/.." || exit 1
@@ -67,6 +69,12 @@ check() {
             command -v afl-clang-fast >/dev/null 2>&1 && missing="$missing $(fuzz_runtime_package)" ;;
         memcheck)
             want_command valgrind valgrind ;;
+        bench)
+            want_command hyperfine hyperfine
+            want_command cdbmake freecdb
+            want_command cdb tinycdb
+            want_command /usr/bin/time time
+            want_command python3 python3 ;;
         *)
             echo "ensure_packages.sh: unknown need $need" >&2
             exit 2 ;;

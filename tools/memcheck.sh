@@ -11,6 +11,7 @@
 # any.
 set -u
 cd "$(dirname "$0")/.."
+tools/ensure_packages.sh memcheck || exit 1
 build=${1:-build/debug}
 list=$build/test_binaries.txt
 [ -s "$list" ] || { echo "no $list: configure and build $build first" >&2; exit 1; }
