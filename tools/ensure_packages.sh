@@ -28,9 +28,15 @@ want_package() {
 
 # The build dependencies of debian/control that are not met, as
 # dpkg-checkbuilddeps words them; apt-get build-dep installs them.
+# A build without its test step (DEB_BUILD_OPTIONS=nocheck) needs none of
+# the dependencies marked <!nocheck>.
 unmet_build_deps() {
-    dpkg-checkbuilddeps 2>&1 | sed -n 's/.*Unmet build dependencies: //p'
+    dpkg-checkbuilddeps $profiles 2>&1 | sed -n 's/.*Unmet build dependencies: //p'
 }
+profiles=""
+case " ${DEB_BUILD_OPTIONS:-} " in
+*" nocheck "*) profiles="-P nocheck" ;;
+esac
 
 # fuzz_runtime_package: the package that holds the sanitizer runtime of the
 # clang behind afl-clang-fast, when linking a sanitized program fails.
@@ -88,7 +94,7 @@ install_wanted() {
     [ -n "$updated" ] || apt-get update -qq || return
     updated=1
     [ -z "$missing" ] || apt-get install -y -qq --no-install-recommends $missing || return
-    [ -z "$build_deps" ] || apt-get build-dep -y -qq --no-install-recommends ./
+    [ -z "$build_deps" ] || apt-get build-dep -y -qq --no-install-recommends $profiles ./
 }
 
 # Some needs are known only once others are met (the build dependencies need
