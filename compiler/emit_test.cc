@@ -132,23 +132,26 @@ TEST(Emit, ANetworkOfLargeRecordsStreams)
 }
 
 // An expansion error names the line of the variable, a key error the line
-// where the entry begins; neither the counter where parsing stopped.
+// where the entry begins; neither the counter where parsing stopped. Lines
+// past 2^32 too: the lines kept with entries and variables are as wide as
+// the counter.
 TEST(EmitDeathTest, ReportsNameTheLine)
 {
-    config_line = 42;
+    config_line = 5000000042;
     EXPECT_EXIT(
         {
             die_init("/usr/bin/corvane_make");
-            emitted({make_host("h", {{"a", "1"}, {"b", "${c}"}}, 7)});
+            emitted({make_host("h", {{"a", "1"}, {"b", "${c}"}}, 4294967303)});
         },
         testing::ExitedWithCode(1),
-        "^corvane_make: didn't find variable: \\$\\{c\\} at line 8\n$");
+        "^corvane_make: didn't find variable: \\$\\{c\\} at line 4294967304\n$");
     EXPECT_EXIT(
         {
             die_init("corvane_make");
-            emitted({make_host("10.0.0.0/19", {{"a", "1"}}, 7)});
+            emitted({make_host("10.0.0.0/19", {{"a", "1"}}, 6000000007)});
         },
-        testing::ExitedWithCode(1), "^corvane_make: bad /mask in input: /number <20 at line 7\n$");
+        testing::ExitedWithCode(1),
+        "^corvane_make: bad /mask in input: /number <20 at line 6000000007\n$");
 }
 
 // In a death test's child: ten seconds at most, and (where the sanitizer's

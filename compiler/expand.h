@@ -16,7 +16,7 @@ enum expand_status {
 struct expand_failure {
     const char *msg;      // "unfinished ${ in", "didn't find variable", "recursive variable reference"
     const char *detail;   // good until the next expansion
-    int32_t line;         // where the variable holding the reference was last set
+    int64_t line;         // where the variable holding the reference was last set
 };
 
 // The longest data that a record can carry: with a key of at least one

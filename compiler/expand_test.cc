@@ -18,7 +18,7 @@ namespace {
 struct var_def {
     std::string name;
     std::string value;
-    int32_t line;
+    int64_t line;
 };
 
 // Test texts live until the process ends, like the configuration text
@@ -44,7 +44,7 @@ struct outcome {
     outcome_kind kind;
     std::string data;   // the data, or the failure's detail
     std::string msg;
-    int32_t line;
+    int64_t line;
 
     bool operator==(const outcome &o) const
     {
@@ -88,7 +88,7 @@ outcome data(const std::string &text)
     return outcome{out_data, d, "", 0};
 }
 
-outcome failure(const char *msg, const std::string &detail, int32_t line)
+outcome failure(const char *msg, const std::string &detail, int64_t line)
 {
     return outcome{out_failure, detail, msg, line};
 }
@@ -138,7 +138,7 @@ outcome literal(const std::vector<var_def> &defs, uint64_t limit, bool regions,
             return outcome{out_data, d, "", 0};
         if (steps == max_steps || d.size() > max_size)
             return outcome{out_endless, "", "", 0};
-        int32_t line = defs[static_cast<size_t>(std::count(d.begin(), d.begin() + q, '\0'))].line;
+        int64_t line = defs[static_cast<size_t>(std::count(d.begin(), d.begin() + q, '\0'))].line;
         size_t end = d.find('\0', q);
         size_t r = d.find('}', q);
         if (r > end)
@@ -446,7 +446,7 @@ std::vector<var_def> random_host(std::mt19937 *rng, host_shape shape = {4, 5})
         std::string value;
         for (int k = length(*rng); k > 0; k--)
             value += pieces[piece(*rng)];
-        vars.push_back(var_def{nm, value, static_cast<int32_t>(10 + vars.size())});
+        vars.push_back(var_def{nm, value, static_cast<int64_t>(10 + vars.size())});
     }
     return vars;
 }
@@ -467,7 +467,7 @@ std::vector<var_def> crossing_host(std::mt19937 *rng)
         std::string value;
         for (int k = length(*rng); k > 0; k--)
             value += pieces[piece(*rng)];
-        vars.push_back(var_def{names[i], value, static_cast<int32_t>(10 + vars.size())});
+        vars.push_back(var_def{names[i], value, static_cast<int64_t>(10 + vars.size())});
     }
     if ((*rng)() % 2)
         vars.push_back(var_def{"ab", "${a}", 30});

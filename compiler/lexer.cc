@@ -96,7 +96,7 @@ const keyword keywords[] = {
 // counted. A comment that never ends would swallow the rest of the input.
 void skip_block_comment()
 {
-    int32_t opened_at = config_line;
+    int64_t opened_at = config_line;
     const char *p = lex_position + 2;
     for (;; p++) {
         if (*p == 0) {
@@ -104,7 +104,7 @@ void skip_block_comment()
             die_at(opened_at, 0, "parse error", "unterminated comment");
         }
         if (*p == '\n')
-            config_line = static_cast<int32_t>(static_cast<uint32_t>(config_line) + 1);
+            config_line++;
         else if (p[0] == '*' && p[1] == '/')
             break;
     }
@@ -133,7 +133,7 @@ bool skip()
                 lex_mode = 0;
                 return true;
             }
-            config_line = static_cast<int32_t>(static_cast<uint32_t>(config_line) + 1);
+            config_line++;
             lex_position = p + 1;
         } else if (*p == '#' || (*p == '/' && p[1] == '/')) {
             skip_line_comment();

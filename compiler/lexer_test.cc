@@ -103,6 +103,27 @@ TEST(Lexer, LineCounting)
     EXPECT_EQ(config_line, 2);
 }
 
+// The counter goes on past 2^31 (and the report prints it) instead of
+// wrapping to a negative number.
+TEST(LexerDeathTest, LineCounterPastTwoToThe31)
+{
+    const int64_t start = (int64_t{1} << 31) - 2;
+    config_line = start;
+    lex_start("a\n\n/*\n*/ b\n\nc");
+    std::string_view value;
+    EXPECT_EQ(next_token(&value), STRING);
+    EXPECT_EQ(next_token(&value), STRING);
+    EXPECT_EQ(config_line, start + 3);
+    EXPECT_EQ(next_token(&value), STRING);
+    EXPECT_EQ(config_line, start + 5);
+    EXPECT_EXIT(
+        {
+            die_init("corvane_make");
+            die_at_line(0, "parse error", "x");
+        },
+        testing::ExitedWithCode(1), "^corvane_make: parse error: x at line 2147483651\n$");
+}
+
 TEST(Lexer, LastSymbol)
 {
     struct Case { std::string text; const char *last; };

@@ -5,17 +5,17 @@
 
 #include <cstring>
 
-int32_t config_line;
+int64_t config_line;
 iobuf db_out;
 
-void die_at(int32_t line, int err, const char *msg, const char *detail)
+void die_at(int64_t line, int err, const char *msg, const char *detail)
 {
     char number[fmt_ulong_size + 1];
     char *digits = number;
     uint64_t magnitude = static_cast<uint64_t>(line);
     if (line < 0) {
         *digits++ = '-';
-        magnitude = static_cast<uint64_t>(-static_cast<int64_t>(line));
+        magnitude = 0 - magnitude;
     }
     fmt_ulong(digits, magnitude, 10);
 

@@ -8,8 +8,9 @@
 #include <cstdint>
 
 // The configuration line counter: 0 until parsing starts, then advanced by
-// the lexer. Every die_at_line report prints it.
-extern int32_t config_line;
+// the lexer. Every die_at_line report prints it. In 64 bits it cannot wrap:
+// no input that fits in memory has that many lines.
+extern int64_t config_line;
 
 // The output writer on the temporary database file.
 extern iobuf db_out;
@@ -20,4 +21,4 @@ extern iobuf db_out;
 [[noreturn]] void die_at_line(int err, const char *msg, const char *detail);
 
 // As die_at_line, reporting the given line instead of the counter.
-[[noreturn]] void die_at(int32_t line, int err, const char *msg, const char *detail);
+[[noreturn]] void die_at(int64_t line, int err, const char *msg, const char *detail);

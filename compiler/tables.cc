@@ -157,7 +157,7 @@ void table_new(T **table, name_index *names, std::string_view name, int64_t line
 
 } // namespace
 
-host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int32_t line)
+host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int64_t line)
 {
     host_var *v = keep<host_var>();
     v->name = name;

@@ -23,12 +23,13 @@ enum assign_kind {
 };
 
 // A large configuration holds hundreds of thousands of these: the index and
-// the flag share a word, which keeps the record at 48 bytes.
+// the flag share a word, which keeps the record at 56 bytes. The line is as
+// wide as the line counter, which cannot wrap on any input held in memory.
 struct host_var {
     std::string_view name;
     std::string_view value;
     host_var *next;
-    int32_t line;               // the line counter when the variable was created or last changed
+    int64_t line;               // the line counter when the variable was created or last changed
     uint32_t index : 31;        // its place in the list, from 0
     uint32_t value_joined : 1;  // the value was made by an append, in a block of its own
 };
@@ -85,4 +86,4 @@ inline host_var *var_find(const var_list *vars, std::string_view name)
 
 // Appends a new variable, whose name the list must not hold yet; the texts
 // are kept as they are.
-host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int32_t line);
+host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int64_t line);
