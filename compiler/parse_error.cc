@@ -14,7 +14,9 @@ namespace {
 constexpr size_t excerpt_length = 32;
 
 // "error before end of file", or "before `" + up to 32 bytes of the input
-// + "'" and the last symbol read; newlines shown as spaces.
+// + "'" and the last symbol read. The excerpt may span lines, and a file
+// with CR LF line ends brings carriage returns: the report shows every
+// control byte as a space.
 char *error_detail()
 {
     zostr detail;
@@ -31,9 +33,6 @@ char *error_detail()
         }
     }
     zostr_xadd_char(&detail, 0);
-    for (char *p = detail.data; *p; p++)
-        if (*p == '\n')
-            *p = ' ';
     return detail.data;
 }
 

@@ -19,12 +19,12 @@ void die_at(int64_t line, int err, const char *msg, const char *detail)
     }
     fmt_ulong(digits, magnitude, 10);
 
-    iobuf_puts(&die_writer, die_program_name);
+    die_put_text(die_program_name);
     iobuf_puts(&die_writer, ": ");
-    iobuf_puts(&die_writer, msg);
+    die_put_text(msg);
     if (detail) {
         iobuf_puts(&die_writer, ": ");
-        iobuf_puts(&die_writer, detail);
+        die_put_text(detail);
     }
     iobuf_puts(&die_writer, " at line ");
     iobuf_puts(&die_writer, number);

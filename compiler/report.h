@@ -16,8 +16,9 @@ extern int64_t config_line;
 extern iobuf db_out;
 
 // Writes the program name, ": ", msg; then ": " and detail when detail is not
-// null; then " at line " and the line counter; then ": " and strerror(err)
-// when err is not 0; a newline; and ends the process with status 1.
+// null (each control byte in them as a space, see die_put_text); then
+// " at line " and the line counter; then ": " and strerror(err) when err is
+// not 0; a newline; and ends the process with status 1.
 [[noreturn]] void die_at_line(int err, const char *msg, const char *detail);
 
 // As die_at_line, reporting the given line instead of the counter.

@@ -1,6 +1,8 @@
 // die: the fatal report shared by the compiler and its database writer.
 #include "lib/die.h"
 
+#include "lib/printable.h"
+
 #include <cstring>
 #include <unistd.h>
 
@@ -18,11 +20,27 @@ void die_init(const char *argv0)
     iobuf_init(&die_writer, 2, iobuf_write_op, nullptr);
 }
 
+// The printable runs go out whole: a text without control bytes is one put,
+// as it was before they were looked for.
+void die_put_text(const char *text)
+{
+    for (;;) {
+        size_t n = 0;
+        while (text[n] && printable_byte(text[n]) == text[n])
+            n++;
+        iobuf_put(&die_writer, text, n);
+        if (!text[n])
+            return;
+        iobuf_put(&die_writer, " ", 1);
+        text += n + 1;
+    }
+}
+
 void die(int err, const char *msg)
 {
-    iobuf_puts(&die_writer, die_program_name);
+    die_put_text(die_program_name);
     iobuf_puts(&die_writer, ": ");
-    iobuf_puts(&die_writer, msg);
+    die_put_text(msg);
     if (err != 0) {
         iobuf_puts(&die_writer, ": ");
         iobuf_puts(&die_writer, std::strerror(err));

@@ -12,6 +12,11 @@ extern iobuf die_writer;
 
 void die_init(const char *argv0);
 
+// Puts a text that may come from the input or the command line (the program
+// name, a message, its detail) on the error writer, each control byte as a
+// space: every report is one line.
+void die_put_text(const char *text);
+
 // Writes the program name, ": " and msg; then ": " and strerror(err) when err
 // is not 0; then a newline; and ends the process with status 1.
 [[noreturn]] void die(int err, const char *msg);

@@ -38,6 +38,10 @@ TEST(DieDeathTest, Reports)
          "corvane_make: Give --help option for usage information\n"},
         {"./build/corvane_make", EXDEV, "unable to rename", "corvane_make: unable to rename: Invalid cross-device link\n"},
         {"p", 0, long_msg, "p: " + long_msg + "\n"},
+        // One line whatever the texts hold: control bytes show as spaces,
+        // tabs and bytes from 0x80 stay.
+        {"/x/a\x1b]0;b\x07", EIO, "line\none\r\t\x7f\xc3\xa9",
+         "a ]0;b : line one \t \xc3\xa9: Input/output error\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.argv0);

@@ -2,6 +2,7 @@
 // the arguments that carries out every option and closes up the operands.
 #include "lib/zogetopt.h"
 
+#include "lib/printable.h"
 #include "lib/scan.h"
 #include "lib/zogetopt_help.h"
 
@@ -25,7 +26,7 @@ constexpr char shortcut_letters[] = "h?vV";
 // One walk over the argument vector: arguments [read, argc) are still to be
 // looked at, operands are gathered at [1, write).
 struct arg_walk {
-    const char *argv0;
+    char *argv0;
     zogetopt_output out;
     const zogetopt_option *table;
     char **argv;
@@ -84,10 +85,13 @@ const char *apply_shortcut(const table_facts *facts, const char *first)
 }
 
 // The error report: four texts on the error output, then status 2. Whatever
-// options took effect before stays in effect.
-[[noreturn]] void fail(const arg_walk *w, const char *middle, const char *detail,
-                       const char *ending)
+// options took effect before stays in effect. The texts quoted from the
+// command line, argument zero and detail, are made printable where they
+// stand (the vector is the parser's to rewrite, and the process ends here).
+[[noreturn]] void fail(const arg_walk *w, const char *middle, char *detail, const char *ending)
 {
+    printable_in_place(w->argv0);
+    printable_in_place(detail);
     w->out(1, w->argv0);
     w->out(1, middle);
     w->out(1, detail);
@@ -133,7 +137,7 @@ void apply_flag(const zogetopt_option *o)
 // Types 2, 4, 5 and 6 act on their argument; any other code reaching here
 // is unknown. name is how the option was given: its letter, or the long
 // argument up to the "=".
-void take_argument(const arg_walk *w, const zogetopt_option *o, const char *arg, const char *name)
+void take_argument(const arg_walk *w, const zogetopt_option *o, char *arg, char *name)
 {
     switch (option_code(o)) {
     case ZOGETOPT_STRING:
@@ -173,7 +177,7 @@ void move_rest(arg_walk *w)
 bool parse_long(arg_walk *w)
 {
     char *arg = w->argv[w->read++];
-    const char *value = nullptr;
+    char *value = nullptr;
     char *equals = strchr(arg, '=');
     if (equals) {
         *equals = 0;
@@ -209,9 +213,9 @@ bool parse_long(arg_walk *w)
 // takes the rest of the cluster ("-ofile") or the next argument ("-o file").
 void parse_cluster(arg_walk *w)
 {
-    const char *arg = w->argv[w->read++];
-    for (const char *p = arg + 1; *p; p++) {
-        const char letter[2] = {*p, 0};
+    char *arg = w->argv[w->read++];
+    for (char *p = arg + 1; *p; p++) {
+        char letter[2] = {*p, 0};
         const zogetopt_option *o = find_short(w->table, *p);
         uint32_t code = o ? option_code(o) : ZOGETOPT_REJECT;
         if (code == ZOGETOPT_REJECT)
@@ -222,7 +226,7 @@ void parse_cluster(arg_walk *w)
         }
         if (code == ZOGETOPT_SHOW_TEXT)
             show_text(w->out, o);
-        const char *value;
+        char *value;
         if (p[1])
             value = p + 1;
         else if (w->read < w->argc)
@@ -282,7 +286,8 @@ void zogetopt(const char *program, const char *package, const char *version,
     }
 
     bool posixly_correct = getenv("POSIXLY_CORRECT") != nullptr;
-    arg_walk w = {argv[0] ? argv[0] : "", out, table, argv, *argc, 1, 1};
+    static char no_name[1] = "";
+    arg_walk w = {argv[0] ? argv[0] : no_name, out, table, argv, *argc, 1, 1};
     walk_arguments(&w, posixly_correct);
     argv[w.write] = nullptr;
     *argc = w.write;

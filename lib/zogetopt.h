@@ -49,7 +49,9 @@ extern unsigned char zogetopt_paranoid;
 // On return argv[1..] holds the operands in command-line order followed by a
 // null element and *argc is 1 plus their number. Texts stored by string
 // options point into the argument vector; in "--name=value" the "=" has been
-// overwritten with a NUL.
+// overwritten with a NUL. A command-line error quotes argument zero and the
+// offending argument with each control byte as a space (lib/printable.h),
+// overwriting them in the vector just before the process ends.
 void zogetopt(const char *program, const char *package, const char *version,
               int *argc, char **argv, zogetopt_output out, const char *usage,
               const zogetopt_option *table, const char *trailing);

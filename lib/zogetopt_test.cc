@@ -180,6 +180,11 @@ TEST(Zogetopt, CommandLineErrors)
         {{"-f3x"}, ": internal problem, unknown option type for `3'\n"},
         {{"--three=x"}, ": internal problem, unknown option type for `--three'\n"},
         {{"--nine", "x"}, ": internal problem, unknown option type for `--nine'\n"},
+        // What is quoted shows control bytes as spaces (tab stays): one line.
+        {{"-\x01"}, ": illegal option --  \n"},
+        {{"--no\rpe\x1b[2J=1"}, ": illegal option -- --no pe [2J\n"},
+        {{"--count=\x7fx\n"}, ":  x  is not an unsigned long\n"},
+        {{"--a\tb\x80"}, ": illegal option -- --a\tb\x80\n"},
     };
     for (const Case &c : cases) {
         zogetopt_test_result r = run(c.args);
