@@ -1,6 +1,6 @@
 // Reading the configuration: the text over scripted reads, and which of the
-// input errors is reported when several are present, as if the input were
-// taken line by line.
+// input errors is reported when several are present: each as soon as it is
+// met.
 #include "compiler/read_config.h"
 
 #include "compiler/report.h"
@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -72,7 +73,7 @@ TEST(ReadConfig, TheWholeTextAndANul)
     EXPECT_EQ(read_all(script), big + '\0');
 }
 
-TEST(ReadConfig, ErrorsInLineOrder)
+TEST(ReadConfig, ErrorsAsSoonAsMet)
 {
     struct error_case {
         const char *what;
@@ -92,7 +93,7 @@ TEST(ReadConfig, ErrorsInLineOrder)
          "NUL byte in input at line 3"},
         {"a NUL byte in a line that a read error cuts short",
          {{"a;\n", 0}, {std::string("b\0;", 3), 0}, {"", EIO}},
-         "read error at line 0"},
+         "NUL byte in input at line 2"},
         {"a NUL byte in a last line without newline",
          {{std::string("a;\nb\0;", 6), 0}},
          "NUL byte in input at line 2"},
@@ -107,6 +108,29 @@ TEST(ReadConfig, ErrorsInLineOrder)
             testing::ExitedWithCode(1), expected)
             << c.what;
     }
+}
+
+// An endless input without a newline, all NUL bytes (a device of zeros):
+// the first read already ends the run.
+ssize_t zeros(int, void *buf, size_t n)
+{
+    memset(buf, 0, n);
+    return static_cast<ssize_t>(n);
+}
+
+TEST(ReadConfigDeathTest, EndlessZerosEndAtTheFirstRead)
+{
+    EXPECT_EXIT(
+        {
+            die_init("corvane_make");
+            alarm(10);
+            iobuf in;
+            iobuf_init(&in, 0, zeros, nullptr);
+            zostr text;
+            text.data = nullptr;
+            read_config(&in, &text);
+        },
+        testing::ExitedWithCode(1), "^corvane_make: bad input format: NUL byte in input at line 1\n$");
 }
 
 } // namespace
