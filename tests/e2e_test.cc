@@ -18,16 +18,26 @@
 //   env       NAME=VALUE lines
 //   options   words: stdin-pipe (standard input through a pipe), stdout-full
 //             (standard output on /dev/full), stdin-dir (standard input is a
-//             directory)
+//             directory), stdin-file:NAME (standard input is the file NAME
+//             of the working directory), stdin-closed, stdout-closed,
+//             stderr-closed (the descriptor is closed)
 //   stdout, stderr, status   what the run must give (default: empty, 0);
 //             "{version}" in stdout stands for the programs' version
 //   dump      corvane_make: pellow's output on the installed database
 //   installed corvane_make: the installed database, byte for byte, described
 //             as for db
 //   dirs      directories to create in the working directory before the run
+//   setup     lines run in the working directory before the run, after the
+//             config and data.cdb are written: "file NAME TEXT" (TEXT a
+//             word, quoted with escapes where needed), "symlink TARGET
+//             NAME", "link TARGET NAME" (a hard link), "fifo NAME"
+//   unchanged files that must hold after the run exactly what they held
+//             before it (read through any link)
 //   absent    files that must not exist after the run
 // A compiler run starts with "data.cdb" holding an old database; a run that
 // installs nothing (no dump or installed section) must leave it untouched.
+// The compiler never writes its configuration: "config" must hold its
+// section's text after every run.
 #include "tests/support/case_file.h"
 #include "tests/support/db_text.h"
 #include "tests/support/run_process.h"
@@ -36,8 +46,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,6 +120,45 @@ std::string substituted(std::string word, const std::string &placeholder, const 
     return word;
 }
 
+// The value of an option word "name:VALUE", or "" when there is none.
+std::string option_value(const case_file &c, const std::string &name)
+{
+    auto it = c.sections.find("options");
+    if (it == c.sections.end())
+        return "";
+    std::string error;
+    for (const std::string &line : body_lines(it->second))
+        for (const std::string &w : split_words(line, &error))
+            if (w.rfind(name + ":", 0) == 0)
+                return w.substr(name.size() + 1);
+    return "";
+}
+
+// Carries out the setup section in dir; returns what went wrong, or "".
+std::string run_setup(const std::string &body, const std::string &dir)
+{
+    std::string error;
+    for (const std::string &line : body_lines(body)) {
+        std::vector<std::string> w = split_words(line, &error);
+        if (w.empty())
+            continue;
+        bool ok = true;
+        if (w[0] == "file" && w.size() == 3)
+            write_file(dir + "/" + w[1], w[2]);
+        else if (w[0] == "symlink" && w.size() == 3)
+            ok = symlink(w[1].c_str(), (dir + "/" + w[2]).c_str()) == 0;
+        else if (w[0] == "link" && w.size() == 3)
+            ok = link((dir + "/" + w[1]).c_str(), (dir + "/" + w[2]).c_str()) == 0;
+        else if (w[0] == "fifo" && w.size() == 2)
+            ok = mkfifo((dir + "/" + w[1]).c_str(), 0644) == 0;
+        else
+            return "bad setup line: " + line;
+        if (!ok)
+            return "setup failed: " + line;
+    }
+    return error;
+}
+
 class E2E : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(E2E, Case)
@@ -148,14 +199,27 @@ TEST_P(E2E, Case)
     setup.stdin_pipe = has_option(c, "stdin-pipe");
     if (has_option(c, "stdin-dir"))
         setup.stdin_path = dir;
+    if (std::string name = option_value(c, "stdin-file"); !name.empty())
+        setup.stdin_path = dir + "/" + name;
     if (has_option(c, "stdout-full"))
         setup.stdout_path = "/dev/full";
+    const char *closable[] = {"stdin-closed", "stdout-closed", "stderr-closed"};
+    for (int fd = 0; fd < 3; fd++)
+        if (has_option(c, closable[fd]))
+            setup.closed.push_back(fd);
     for (const std::string &d : words_of(section(c, "dirs"), &error))
         std::filesystem::create_directories(dir + "/" + d);
     if (compiler) {
         if (c.sections.count("config"))
             write_file(dir + "/config", section(c, "config"));
         write_file(dir + "/data.cdb", old_database);
+    }
+    ASSERT_EQ(run_setup(section(c, "setup"), dir), "") << c.path;
+    std::map<std::string, std::string> before;
+    for (const std::string &f : words_of(section(c, "unchanged"), &error)) {
+        bool ok = false;
+        before[f] = read_file(dir + "/" + f, &ok);
+        ASSERT_TRUE(ok) << c.path << ": cannot read " << f;
     }
 
     process_result r = run_process(setup);
@@ -167,6 +231,15 @@ TEST_P(E2E, Case)
 
     for (const std::string &f : words_of(section(c, "absent"), &error))
         EXPECT_FALSE(std::filesystem::exists(dir + "/" + f)) << c.path << ": " << f << " exists";
+    for (const auto &[f, bytes] : before) {
+        bool ok = false;
+        EXPECT_TRUE(read_file(dir + "/" + f, &ok) == bytes) << c.path << ": " << f << " changed";
+    }
+    if (compiler && c.sections.count("config")) {
+        bool ok = false;
+        EXPECT_TRUE(read_file(dir + "/config", &ok) == section(c, "config"))
+            << c.path << ": the configuration changed";
+    }
     if (compiler) {
         bool ok = false;
         std::string installed = read_file(dir + "/data.cdb", &ok);

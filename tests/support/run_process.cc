@@ -101,6 +101,8 @@ process_result run_process(const process_setup &setup)
             child_fail("dup2");
         for (int fd = 3; fd < 1024; fd++)
             close(fd);
+        for (int fd : setup.closed)
+            close(fd);
         if (!setup.dir.empty() && chdir(setup.dir.c_str()) != 0)
             child_fail("chdir");
         unsetenv("POSIXLY_CORRECT");

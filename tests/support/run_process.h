@@ -15,6 +15,7 @@ struct process_setup {
     std::string stdin_path;             // or this file opened read-only, if set
     std::string stdout_path;            // standard output to this file, if set
                                         // (for instance /dev/full)
+    std::vector<int> closed;            // standard descriptors left closed
     std::vector<std::string> env;       // NAME=VALUE settings; POSIXLY_CORRECT
                                         // is removed unless set here
     int timeout_seconds = 120;          // the child gets SIGALRM after this
