@@ -8,18 +8,24 @@
 //   alloc=N+        the N-th allocation and every one after it fail
 //   open=N:ERRNO    the N-th open fails with the errno named (EIO, EACCES ...)
 //   fsync=N:ERRNO   the N-th fsync fails likewise
+//   flock=N:ERRNO   the N-th flock likewise
+//   ftruncate=N:ERRNO  the N-th ftruncate likewise
 //   mark            the file "fault-injected" is created in the working
 //                   directory when a fault strikes (so a test can tell a run
 //                   that never reached the N-th call)
-//   trace           every open, fsync and rename is written to descriptor 2
-//                   as "open PATH", "fsync" or "rename FROM TO", a line each
+//   trace           every open, read, flock, ftruncate, fsync and rename is
+//                   written to descriptor 2 as "open PATH", "read COUNT"
+//                   (what it returned), "flock", "ftruncate", "fsync" or
+//                   "rename FROM TO", a line each
 // A run without the variable behaves exactly as corvane_make.
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 extern "C" {
@@ -27,12 +33,18 @@ void *__real_malloc(size_t size);
 void *__real_calloc(size_t count, size_t size);
 void *__real_realloc(void *p, size_t size);
 int __real_open(const char *path, int flags, ...);
+ssize_t __real_read(int fd, void *buf, size_t n);
+int __real_flock(int fd, int operation);
+int __real_ftruncate(int fd, off_t length);
 int __real_fsync(int fd);
 int __real_rename(const char *from, const char *to);
 void *__wrap_malloc(size_t size);
 void *__wrap_calloc(size_t count, size_t size);
 void *__wrap_realloc(void *p, size_t size);
 int __wrap_open(const char *path, int flags, ...);
+ssize_t __wrap_read(int fd, void *buf, size_t n);
+int __wrap_flock(int fd, int operation);
+int __wrap_ftruncate(int fd, off_t length);
 int __wrap_fsync(int fd);
 int __wrap_rename(const char *from, const char *to);
 }
@@ -46,7 +58,7 @@ struct fault {
     unsigned long calls;
 };
 
-fault alloc_fault, open_fault, fsync_fault;
+fault alloc_fault, open_fault, fsync_fault, flock_fault, ftruncate_fault;
 bool configured;
 bool tracing;
 bool marking;
@@ -57,7 +69,8 @@ int errno_named(const char *name)
         const char *name;
         int value;
     } names[] = {{"EIO", EIO},       {"EACCES", EACCES}, {"ENOSPC", ENOSPC}, {"EROFS", EROFS},
-                 {"EINVAL", EINVAL}, {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"EDQUOT", EDQUOT}};
+                 {"EINVAL", EINVAL}, {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"EDQUOT", EDQUOT},
+                 {"ENOLCK", ENOLCK}, {"EINTR", EINTR}};
     for (const auto &n : names)
         if (strncmp(name, n.name, strlen(n.name)) == 0)
             return n.value;
@@ -82,10 +95,12 @@ void configure()
             remaining = comma ? comma + 1 : nullptr;
             continue;
         }
-        fault *f = strncmp(remaining, "alloc=", 6) == 0   ? &alloc_fault
-                   : strncmp(remaining, "open=", 5) == 0  ? &open_fault
-                   : strncmp(remaining, "fsync=", 6) == 0 ? &fsync_fault
-                                                     : nullptr;
+        fault *f = strncmp(remaining, "alloc=", 6) == 0       ? &alloc_fault
+                   : strncmp(remaining, "open=", 5) == 0      ? &open_fault
+                   : strncmp(remaining, "fsync=", 6) == 0     ? &fsync_fault
+                   : strncmp(remaining, "flock=", 6) == 0     ? &flock_fault
+                   : strncmp(remaining, "ftruncate=", 10) == 0 ? &ftruncate_fault
+                                                              : nullptr;
         char *rest;
         unsigned long at = strtoul(eq + 1, &rest, 10);
         if (f) {
@@ -151,6 +166,30 @@ int __wrap_open(const char *path, int flags, ...)
     }
     trace("open", path);
     return fails(&open_fault) ? -1 : __real_open(path, flags, mode);
+}
+
+// Traced with its result, which shows where the configuration ended.
+ssize_t __wrap_read(int fd, void *buf, size_t n)
+{
+    ssize_t r = __real_read(fd, buf, n);
+    int err = errno;
+    char count[24];
+    snprintf(count, sizeof count, "%zd", r);
+    trace("read", count);
+    errno = err;
+    return r;
+}
+
+int __wrap_flock(int fd, int operation)
+{
+    trace("flock");
+    return fails(&flock_fault) ? -1 : __real_flock(fd, operation);
+}
+
+int __wrap_ftruncate(int fd, off_t length)
+{
+    trace("ftruncate");
+    return fails(&ftruncate_fault) ? -1 : __real_ftruncate(fd, length);
 }
 
 int __wrap_fsync(int fd)
