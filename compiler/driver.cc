@@ -12,6 +12,7 @@
 #include "compiler/lexer.h"
 #include "compiler/read_config.h"
 #include "compiler/report.h"
+#include "compiler/std_fds.h"
 #include "compiler/tables.h"
 #include "compiler/temp_file.h"
 #include "lib/die.h"
@@ -41,11 +42,24 @@ const char trailing_help[] =
     "  cdbfile and tmpfile have to be located on the same filesystem.\n"
     "  Report bugs to the corvane issue tracker.";
 
-// The option parser's output: each text in one write, unbuffered.
+// The option parser's output, unbuffered. Help or version output that
+// cannot be written is a failed write like any other; an error message that
+// cannot be written has nowhere to be reported.
 void option_output(int selector, const char *text)
 {
-    ssize_t ignored = write(selector ? 2 : 1, text, strlen(text));
-    (void)ignored;
+    int fd = selector ? 2 : 1;
+    for (size_t n = strlen(text); n > 0;) {
+        ssize_t r = write(fd, text, n);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            if (fd == 1)
+                die(errno, "unable to write");
+            return;
+        }
+        text += r;
+        n -= static_cast<size_t>(r);
+    }
 }
 
 struct operands {
@@ -179,6 +193,7 @@ void install(int fd, const operands &files)
 int corvane_make_main(int argc, char **argv)
 {
     die_init(argv[0] ? argv[0] : "corvane_make");
+    std_fds_fill();
     if (argc < 2)
         die(0, usage_hint);
     zogetopt("corvane_make", "corvane", CORVANE_VERSION, &argc, argv, option_output,
