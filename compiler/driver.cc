@@ -7,7 +7,10 @@
 #include "compiler/driver.h"
 
 #include "cdb/cdb_writer.h"
+#include "compiler/assign_trace.h"
+#include "compiler/check.h"
 #include "compiler/emit.h"
+#include "compiler/explain.h"
 #include "compiler/grammar_support.h"
 #include "compiler/lexer.h"
 #include "compiler/read_config.h"
@@ -32,9 +35,29 @@ namespace {
 
 const char usage_hint[] = "Give --help option for usage information";
 
-// The compiler has no options of its own: the table is the terminator alone,
-// and the parser serves --help, --longhelp and --version.
-const zogetopt_option no_options[] = {{0, nullptr, 0, nullptr, 0, nullptr, nullptr}};
+// Set by the options: a check instead of a compile, and the key to explain.
+int32_t check_only;
+const char *explain_arg;
+
+// --help, --longhelp and --version are the option parser's own.
+const zogetopt_option options[] = {
+    {'t', "check", ZOGETOPT_SET_INT, &check_only, 1,
+     "Check the configuration and install nothing.\n"
+     "Reads, parses and generates every record as a\n"
+     "compile would, reporting the same errors, and\n"
+     "warns of entries that are never served and of\n"
+     "classes that nothing includes. Opens only the\n"
+     "configuration and writes no file.",
+     nullptr},
+    {'e', "explain", ZOGETOPT_STRING, &explain_arg, 0,
+     "Show what the server gets for KEY, and why.\n"
+     "Checks as --check does, then prints the record\n"
+     "that a lookup of KEY finds, as pellow prints it,\n"
+     "with comment lines saying where each value was\n"
+     "set. Status 100 when no entry gives KEY.",
+     "KEY"},
+    {0, nullptr, 0, nullptr, 0, nullptr, nullptr},
+};
 
 const char trailing_help[] =
     "  Input will be read from stdin if no configuration file is specified\n"
@@ -68,8 +91,15 @@ struct operands {
     const char *configfile;   // null: standard input
 };
 
+// A compile takes cdbfile, tmpfile and the optional configfile; a check
+// only the optional configfile.
 operands take_operands(int argc, char **argv)
 {
+    if (check_only || explain_arg) {
+        if (argc > 2)
+            die(0, usage_hint);
+        return {nullptr, nullptr, argc == 2 ? argv[1] : nullptr};
+    }
     if (argc < 3 || argc > 4)
         die(0, usage_hint);
     return {argv[1], argv[2], argc == 4 ? argv[3] : nullptr};
@@ -129,6 +159,33 @@ void emit_database()
     if (!cdb_writer_prepare(cdb_the_writer, malloc))
         cdb_out_of_memory();
     cdb_writer_emit_tables(&db_out);
+}
+
+// A check's database goes nowhere: the writes succeed and are forgotten.
+ssize_t discard(int, void *, size_t n)
+{
+    return static_cast<ssize_t>(n);
+}
+
+// Everything a compile does up to the installation, every record and table
+// handed to a writer that discards them, so that every error a compile
+// reports is reported; then the warnings and the explanation.
+[[noreturn]] void check_database()
+{
+    iobuf_init(&db_out, -1, discard, nullptr);
+    cdb_position = cdb_header_size;
+    check_begin(explain_arg);
+    for (host *h = host_table; h; h = h->next) {
+        emit_host(h);
+        check_host_done(h);
+    }
+    if (!cdb_writer_prepare(cdb_the_writer, malloc))
+        cdb_out_of_memory();
+    cdb_writer_emit_tables(&db_out);
+    check_report();
+    if (explain_arg)
+        explain_key(explain_arg);
+    _exit(0);
 }
 
 // The header is written last, over the placeholder.
@@ -197,7 +254,7 @@ int corvane_make_main(int argc, char **argv)
     if (argc < 2)
         die(0, usage_hint);
     zogetopt("corvane_make", "corvane", CORVANE_VERSION, &argc, argv, option_output,
-             "usage: corvane_make cdbfile tmpfile [configfile]", no_options, trailing_help);
+             "usage: corvane_make cdbfile tmpfile [configfile]", options, trailing_help);
     operands files = take_operands(argc, argv);
 
     cdb_the_writer = static_cast<cdb_writer *>(malloc(sizeof(cdb_writer)));
@@ -206,7 +263,8 @@ int corvane_make_main(int argc, char **argv)
     cdb_writer_init(cdb_the_writer);
 
     int in = open_input(files.configfile);
-    refuse_same_files(files, in);
+    if (files.cdbfile)
+        refuse_same_files(files, in);
     iobuf config_in;
     iobuf_init(&config_in, in, iobuf_read_op, nullptr);
     zostr text;
@@ -214,7 +272,10 @@ int corvane_make_main(int argc, char **argv)
     read_config(&config_in, &text);
     config_line = 1;
     lex_start(text.data);
+    assign_trace_on = explain_arg != nullptr;
     parse_config();
+    if (!files.cdbfile)
+        check_database();
 
     int out = open_output(files, in);
     write_placeholder();

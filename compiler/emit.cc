@@ -10,9 +10,12 @@
 
 #include <cstdint>
 
+emit_watcher emit_watch;
+
 namespace {
 
 struct record_data {
+    const host *h;
     const char *bytes;   // null until written out for the first key
     uint64_t length;
 };
@@ -30,6 +33,8 @@ void add_record(void *context, const char *key, size_t key_length)
     }
     cdb_writer_add(&db_out, key, static_cast<uint32_t>(key_length), d->bytes,
                    static_cast<uint32_t>(d->length));
+    if (emit_watch)
+        emit_watch(d->h, key, key_length, d->bytes, d->length);
 }
 
 } // namespace
@@ -45,7 +50,7 @@ void emit_host(const host *h)
     case expand_bad_reference:
         die_at(failure.line, 0, failure.msg, failure.detail);
     }
-    record_data data{nullptr, expand_length()};
+    record_data data{h, nullptr, expand_length()};
     if (const key_failure *f = keys_split(h->name, add_record, &data))
         die_at(h->line, 0, f->msg, f->detail);
 }

@@ -2,8 +2,10 @@
 #include "compiler/report.h"
 
 #include "lib/fmt.h"
+#include "lib/printable.h"
 
 #include <cstring>
+#include <unistd.h>
 
 int64_t config_line;
 iobuf db_out;
@@ -39,4 +41,43 @@ void die_at(int64_t line, int err, const char *msg, const char *detail)
 void die_at_line(int err, const char *msg, const char *detail)
 {
     die_at(config_line, err, msg, detail);
+}
+
+namespace {
+
+void put_line_text(std::string_view text)
+{
+    for (char c : text) {
+        char shown = printable_byte(c);
+        iobuf_put(&die_writer, &shown, 1);
+    }
+}
+
+} // namespace
+
+void warn_at(int64_t line, const char *msg, std::string_view detail)
+{
+    char number[fmt_ulong_size];
+    fmt_ulong(number, static_cast<uint64_t>(line), 10);
+    iobuf_puts(&die_writer, die_program_name);
+    iobuf_puts(&die_writer, ": warning: ");
+    iobuf_puts(&die_writer, msg);
+    iobuf_puts(&die_writer, ": ");
+    put_line_text(detail);
+    iobuf_puts(&die_writer, " at line ");
+    iobuf_puts(&die_writer, number);
+    iobuf_puts(&die_writer, "\n");
+    iobuf_flush(&die_writer);
+}
+
+void die_status(int status, const char *msg, const char *detail)
+{
+    iobuf_puts(&die_writer, die_program_name);
+    iobuf_puts(&die_writer, ": ");
+    iobuf_puts(&die_writer, msg);
+    iobuf_puts(&die_writer, ": ");
+    put_line_text(detail);
+    iobuf_puts(&die_writer, "\n");
+    iobuf_flush(&die_writer);
+    _exit(status);
 }

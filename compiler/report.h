@@ -6,6 +6,7 @@
 #include "lib/zostr.h"
 
 #include <cstdint>
+#include <string_view>
 
 // The configuration line counter: 0 until parsing starts, then advanced by
 // the lexer. Every die_at_line report prints it. In 64 bits it cannot wrap:
@@ -23,3 +24,11 @@ extern iobuf db_out;
 
 // As die_at_line, reporting the given line instead of the counter.
 [[noreturn]] void die_at(int64_t line, int err, const char *msg, const char *detail);
+
+// "PROG: warning: msg: detail at line N" on standard error (control bytes
+// of the detail as spaces); the run goes on.
+void warn_at(int64_t line, const char *msg, std::string_view detail);
+
+// Writes "PROG: msg: detail" (control bytes of the detail as spaces) and
+// ends the process with status.
+[[noreturn]] void die_status(int status, const char *msg, const char *detail);

@@ -1,6 +1,7 @@
 // The host and class tables and the rules of assignment and inclusion.
 #include "compiler/tables.h"
 
+#include "compiler/assign_trace.h"
 #include "compiler/report.h"
 #include "lib/zostr.h"
 
@@ -10,11 +11,17 @@
 
 host *host_table;
 host_class *class_table;
+bool assign_trace_on;
+zarray<assign_event> assign_trace;
 
 namespace {
 
 name_index host_names;
 name_index class_names;
+
+// The reports of a plain assignment to a variable that is set already.
+const char host_duplicate[] = "duplicate assignment to host variable";
+const char class_duplicate[] = "duplicate assignment to variable ";
 
 [[noreturn]] void out_of_memory()
 {
@@ -91,14 +98,22 @@ void index_new_var(var_list *vars, host_var *v)
             index_var(vars, u);
 }
 
+void trace(const host_var *v, assign_event_kind kind, const host_var *source)
+{
+    if (assign_trace_on)
+        zarray_push(&assign_trace, assign_event{v, source, config_line, kind});
+}
+
 // The assignment rules shared by hosts and classes; duplicate names the
-// message of a plain assignment to an existing variable.
+// message of a plain assignment to an existing variable. source: the class
+// variable that an include copies, or null.
 void var_set(var_list *vars, assign_kind kind, std::string_view name, std::string_view value,
-             const char *duplicate)
+             const char *duplicate, const host_var *source = nullptr)
 {
     host_var *v = var_find(vars, name);
     if (!v) {
-        var_append(vars, name, value, config_line);
+        v = var_append(vars, name, value, config_line);
+        trace(v, source ? event_include : event_set, source);
         return;
     }
     std::string_view old_value = v->value;
@@ -118,6 +133,7 @@ void var_set(var_list *vars, assign_kind kind, std::string_view name, std::strin
     if (old_joined)
         free(const_cast<char *>(old_value.data()));
     v->line = config_line;
+    trace(v, kind == assign_append ? event_append : event_override, nullptr);
 }
 
 host_class *class_find(std::string_view name)
@@ -188,24 +204,29 @@ void class_new(std::string_view name, int64_t line)
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    var_set(&host_table->variables, kind, name, value, "duplicate assignment to host variable");
+    var_set(&host_table->variables, kind, name, value, host_duplicate);
 }
 
 void class_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    var_set(&class_table->variables, kind, name, value, "duplicate assignment to variable ");
+    var_set(&class_table->variables, kind, name, value, class_duplicate);
 }
 
 // Includes copy the class's values as they are now, through plain
 // assignments, so a variable that is already set is a duplicate.
 void host_include(std::string_view class_name)
 {
-    for (host_var *v = class_find(class_name)->variables.first; v; v = v->next)
-        host_set(assign_plain, v->name, v->value);
+    host_class *c = class_find(class_name);
+    c->included = true;
+    for (host_var *v = c->variables.first; v; v = v->next)
+        var_set(&host_table->variables, assign_plain, v->name, v->value, host_duplicate, v);
 }
 
 void class_include(std::string_view class_name)
 {
-    for (host_var *v = class_find(class_name)->variables.first; v; v = v->next)
-        class_set(assign_plain, v->name, v->value);
+    host_class *c = class_find(class_name);
+    if (c != class_table)
+        c->included = true;
+    for (host_var *v = c->variables.first; v; v = v->next)
+        var_set(&class_table->variables, assign_plain, v->name, v->value, class_duplicate, v);
 }

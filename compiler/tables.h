@@ -57,6 +57,7 @@ struct host_class {
     var_list variables;
     host_class *next;
     int64_t line;            // the line of the keyword class
+    bool included;           // by a host or another class
 };
 
 extern host *host_table;          // newest first
