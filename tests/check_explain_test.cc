@@ -161,6 +161,16 @@ TEST(Explain, EveryKeyOfGeneratedConfigurations)
     EXPECT_GT(keys, 50u);
 }
 
+TEST(Check, ExampleIsClean)
+{
+    std::string dir = make_temp_dir();
+    process_result r = run_in(dir, {"--check", EXAMPLE_CONFIG});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+    remove_tree(dir);
+}
+
 // Every file of a folder with its content.
 std::map<std::string, std::string> folder(const std::string &dir)
 {
