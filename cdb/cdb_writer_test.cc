@@ -1,6 +1,7 @@
 // The database writer: the exact bytes of whole files built as the compiler
 // builds them, lookups in them, and every way the writer ends the process.
 #include "cdb/cdb_writer.h"
+#include "tests/support/exact_message.h"
 
 #include "lib/die.h"
 #include "tests/support/cdb_builder.h"
@@ -41,17 +42,6 @@ void *failing_alloc(size_t)
     return nullptr;
 }
 
-// The message as a regular expression that matches exactly it.
-std::string exactly(const std::string &text)
-{
-    std::string re = "^";
-    for (char c : text) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
-            re += '\\';
-        re += c;
-    }
-    return re + "$";
-}
 
 uint32_t u32_at(const std::string &file, size_t at)
 {

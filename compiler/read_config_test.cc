@@ -2,6 +2,7 @@
 // input errors is reported when several are present: each as soon as it is
 // met.
 #include "compiler/read_config.h"
+#include "tests/support/exact_message.h"
 
 #include "compiler/report.h"
 
@@ -99,7 +100,7 @@ TEST(ReadConfig, ErrorsAsSoonAsMet)
          "NUL byte in input at line 2"},
     };
     for (const error_case &c : cases) {
-        std::string expected = std::string("^corvane_make: bad input format: ") + c.report + "\n$";
+        std::string expected = exactly(std::string("corvane_make: bad input format: ") + c.report + "\n");
         EXPECT_EXIT(
             {
                 die_init("corvane_make");
@@ -130,7 +131,7 @@ TEST(ReadConfigDeathTest, EndlessZerosEndAtTheFirstRead)
             text.data = nullptr;
             read_config(&in, &text);
         },
-        testing::ExitedWithCode(1), "^corvane_make: bad input format: NUL byte in input at line 1\n$");
+        testing::ExitedWithCode(1), exactly("corvane_make: bad input format: NUL byte in input at line 1\n"));
 }
 
 } // namespace

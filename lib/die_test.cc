@@ -1,5 +1,6 @@
 // The fatal report: exact text on descriptor 2 and status 1.
 #include "lib/die.h"
+#include "tests/support/exact_message.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +12,6 @@
 
 namespace {
 
-// A regular expression matching exactly the whole of text.
-std::string exactly(const std::string &text)
-{
-    std::string re = "^";
-    for (char c : text) {
-        if (std::strchr(".^$|()[]{}*+?\\", c))
-            re += '\\';
-        re += c;
-    }
-    return re + "$";
-}
 
 TEST(DieDeathTest, Reports)
 {

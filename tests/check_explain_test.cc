@@ -27,11 +27,7 @@ process_result run_in(const std::string &dir, const std::vector<std::string> &ar
 
 std::string pellow(const std::string &db)
 {
-    process_setup setup;
-    setup.path = PELLOW_PATH;
-    setup.argv = {"pellow"};
-    setup.stdin_data = db;
-    process_result r = run_process(setup);
+    process_result r = dump_database(PELLOW_PATH, db);
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
 }
@@ -193,7 +189,7 @@ TEST(Check, LeavesTheFolderAsItWas)
 {
     std::string dir = make_temp_dir();
     write_file(dir + "/config", "client \"pc1,10.0.0.0/30\" { a = 1; }\n");
-    write_file(dir + "/data.cdb", "old database");
+    write_file(dir + "/data.cdb", old_database);
     write_file(dir + "/data.tmp", "old temporary file");
     write_file(dir + "/config.tmp", "");
     auto before = folder(dir);

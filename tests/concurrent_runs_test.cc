@@ -5,22 +5,18 @@
 // of them. CORVANE_RACE_PAIRS sets the number of pairs (10 by default; the
 // README's reliability run uses 200).
 #include "tests/support/run_process.h"
+#include "tests/support/spawn_compiler.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -38,26 +34,9 @@ std::string config_of(int hosts, const std::string &tag)
     return c;
 }
 
-pid_t spawn_compiler(const std::string &dir, const std::string &config)
+pid_t start_compiler(const std::string &dir, const std::string &config)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::string cdb = dir + "/data.cdb", tmp = dir + "/data.tmp", conf = dir + "/" + config;
-    char *argv[] = {const_cast<char *>("corvane_make"), cdb.data(), tmp.data(), conf.data(), nullptr};
-    pid_t pid = -1;
-    int err = posix_spawn(&pid, CORVANE_MAKE_PATH, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return err == 0 ? pid : -1;
-}
-
-int exit_status(pid_t pid)
-{
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return spawn_compiler(CORVANE_MAKE_PATH, dir, {"data.cdb", "data.tmp", config});
 }
 
 TEST(ConcurrentRuns, CdbfileIsTheDatabaseOfOneOfThem)
@@ -72,7 +51,7 @@ TEST(ConcurrentRuns, CdbfileIsTheDatabaseOfOneOfThem)
     for (int k = 0; k < kinds; k++) {
         std::string name = "config" + std::to_string(k);
         write_file(dir + "/" + name, config_of(sizes[k], name));
-        ASSERT_EQ(exit_status(spawn_compiler(dir, name)), 0);
+        ASSERT_EQ(wait_status(start_compiler(dir, name)), 0);
         bool ok = false;
         databases.push_back(read_file(dir + "/data.cdb", &ok));
         ASSERT_TRUE(ok);
@@ -87,12 +66,12 @@ TEST(ConcurrentRuns, CdbfileIsTheDatabaseOfOneOfThem)
         while (b == a)
             b = kind(rng);
         int stagger = stagger_us(rng);
-        pid_t first = spawn_compiler(dir, "config" + std::to_string(a));
+        pid_t first = start_compiler(dir, "config" + std::to_string(a));
         std::this_thread::sleep_for(std::chrono::microseconds(stagger));
-        pid_t second = spawn_compiler(dir, "config" + std::to_string(b));
+        pid_t second = start_compiler(dir, "config" + std::to_string(b));
         ASSERT_GT(first, 0);
         ASSERT_GT(second, 0);
-        int first_status = exit_status(first), second_status = exit_status(second);
+        int first_status = wait_status(first), second_status = wait_status(second);
         std::string pair = "pair " + std::to_string(i) + " (sizes " + std::to_string(sizes[a]) +
                            " and " + std::to_string(sizes[b]) + ", " + std::to_string(stagger) +
                            " us apart)";

@@ -39,6 +39,7 @@
 // The compiler never writes its configuration: "config" must hold its
 // section's text after every run.
 #include "tests/support/case_file.h"
+#include "tests/support/compile_config.h"
 #include "tests/support/db_text.h"
 #include "tests/support/run_process.h"
 
@@ -52,8 +53,6 @@
 #include <unistd.h>
 
 namespace {
-
-const std::string old_database = "the previous database\n";
 
 bool has_option(const case_file &c, const std::string &option)
 {
@@ -248,11 +247,7 @@ TEST_P(E2E, Case)
             EXPECT_EQ(error, "") << c.path;
             EXPECT_TRUE(installed == expected) << c.path << ": the installed database differs";
         } else if (c.sections.count("dump")) {
-            process_setup dump;
-            dump.path = PELLOW_PATH;
-            dump.argv = {"pellow"};
-            dump.stdin_data = installed;
-            process_result d = run_process(dump);
+            process_result d = dump_database(PELLOW_PATH, installed);
             EXPECT_EQ(d.status, 0) << c.path << ": pellow on the installed database: " << d.err;
             EXPECT_EQ(d.out, section(c, "dump")) << c.path;
         } else {

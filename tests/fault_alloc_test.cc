@@ -3,7 +3,7 @@
 // either succeeds with the very database of an undisturbed run, or ends with
 // one of the three out-of-memory reports and its status, never by a signal
 // and never with cdbfile changed.
-#include "tests/support/run_process.h"
+#include "tests/support/compile_config.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,6 @@
 #include <string>
 
 namespace {
-
-const std::string old_database = "the previous database\n";
 
 // Reaches the allocations of every stage: a line longer than the read
 // buffer, classes with includes, appends and overrides, a one-line entry,

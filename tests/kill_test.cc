@@ -3,22 +3,18 @@
 // always be the complete old database or the complete new one, byte for
 // byte, and pellow must read it. CORVANE_KILL_RUNS sets the number of kills
 // (25 by default; the README's reliability run uses 200).
-#include "tests/support/run_process.h"
+#include "tests/support/compile_config.h"
+#include "tests/support/spawn_compiler.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -36,40 +32,23 @@ std::string large_config()
     return c;
 }
 
-pid_t spawn_compiler(const std::string &dir)
+pid_t start_compiler(const std::string &dir)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::string cdb = dir + "/data.cdb", tmp = dir + "/data.tmp", config = dir + "/config";
-    char *argv[] = {const_cast<char *>("corvane_make"), cdb.data(), tmp.data(), config.data(), nullptr};
-    pid_t pid = -1;
-    int err = posix_spawn(&pid, CORVANE_MAKE_PATH, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return err == 0 ? pid : -1;
+    return spawn_compiler(CORVANE_MAKE_PATH, dir, {"data.cdb", "data.tmp", "config"});
 }
 
 // Runs the compiler to its end; returns how long that took.
 std::chrono::microseconds undisturbed_run(const std::string &dir, int *status)
 {
     auto start = std::chrono::steady_clock::now();
-    pid_t pid = spawn_compiler(dir);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    *status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    *status = wait_status(start_compiler(dir));
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
                                                                  start);
 }
 
 bool pellow_reads(const std::string &db)
 {
-    process_setup dump;
-    dump.path = PELLOW_PATH;
-    dump.argv = {"pellow"};
-    dump.stdin_data = db;
-    return run_process(dump).status == 0;
+    return dump_database(PELLOW_PATH, db).status == 0;
 }
 
 TEST(KillDuringCompile, CdbfileIsAlwaysTheOldOrTheNewDatabase)
@@ -103,11 +82,11 @@ TEST(KillDuringCompile, CdbfileIsAlwaysTheOldOrTheNewDatabase)
         write_file(dir + "/data.cdb", old_db);
         unlink((dir + "/data.tmp").c_str());
         long at = moment(rng);
-        pid_t pid = spawn_compiler(dir);
+        pid_t pid = start_compiler(dir);
         ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(std::chrono::microseconds(at));
         kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        wait_status(pid);
         std::string db = read_file(dir + "/data.cdb", &ok);
         ASSERT_TRUE(ok) << "kill " << i << " after " << at << " us: cdbfile is gone";
         bool is_old = db == old_db, is_new = db == new_db;

@@ -4,6 +4,7 @@
 // no file it should not, and a run that waited must install its own
 // database and nothing else.
 #include "tests/support/run_process.h"
+#include "tests/support/spawn_compiler.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,11 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <spawn.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -62,47 +59,9 @@ std::string expected_database()
     return db;
 }
 
-// Starts the compiler in dir with the given operands; standard input is
-// in_fd (or /dev/null), standard output and error go to /dev/null.
-pid_t spawn_compiler(const std::string &dir, std::vector<std::string> operands, int in_fd = -1)
+pid_t start_compiler(const std::string &dir, const std::vector<std::string> &operands, int in_fd = -1)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in_fd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, in_fd, 0);
-    else
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {"corvane_make"};
-    for (std::string &o : operands)
-        args.push_back(dir + "/" + o);
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    // SIGINT must end the child even where the test runs with it ignored
-    // (a background job of a shell without job control).
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    int err = posix_spawn(&pid, CORVANE_MAKE_PATH, &actions, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    return err == 0 ? pid : -1;
-}
-
-int wait_status(pid_t pid)
-{
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
+    return spawn_compiler(CORVANE_MAKE_PATH, dir, operands, in_fd);
 }
 
 // Whether the process waits for a lock, as /proc/locks lists it.
@@ -110,7 +69,8 @@ bool waits_for_lock(pid_t pid)
 {
     std::ifstream locks("/proc/locks");
     std::string line;
-    const std::string id = " " + std::to_string(pid) + " ";
+    std::string id = " ";
+    id.append(std::to_string(pid)).append(" ");
     while (std::getline(locks, line))
         if (line.find("->") != std::string::npos && line.find(id) != std::string::npos)
             return true;
@@ -174,7 +134,7 @@ TEST(RunEnvironment, ASignalWhileReadingLeavesEveryFile)
     write_file(dir + "/clients.cdb", old_database);
     int pipe_fds[2];
     ASSERT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
-    pid_t pid = spawn_compiler(dir, {"clients.cdb", "clients.conf"}, pipe_fds[0]);
+    pid_t pid = start_compiler(dir, {"clients.cdb", "clients.conf"}, pipe_fds[0]);
     ASSERT_GT(pid, 0);
     close(pipe_fds[0]);
     const char partial[] = "client b {\n";
@@ -211,7 +171,7 @@ TEST(RunEnvironment, ARunWaitsForTheLockOnTmpfile)
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
 
-    pid_t pid = spawn_compiler(dir, {"data.cdb", "data.tmp", "config"});
+    pid_t pid = start_compiler(dir, {"data.cdb", "data.tmp", "config"});
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(wait_until_blocked_on_lock(pid));
     EXPECT_EQ(file_text(dir + "/data.tmp"), "another run's database in the making\n");
@@ -241,7 +201,7 @@ TEST(RunEnvironment, ARunThatWaitedBuildsInAFreshFile)
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
 
-    pid_t pid = spawn_compiler(dir, {"data.cdb", "data.tmp", "config"});
+    pid_t pid = start_compiler(dir, {"data.cdb", "data.tmp", "config"});
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(wait_until_blocked_on_lock(pid));
     ASSERT_EQ(write(holder, others_database.data(), others_database.size()),

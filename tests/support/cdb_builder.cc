@@ -65,3 +65,14 @@ std::string build_cdb(const std::vector<test_record> &records)
 {
     return build_cdb_with_stray(records, "");
 }
+
+uint64_t cdb_record_count(const std::string &db)
+{
+    if (db.size() < cdb_header_size)
+        return 0;
+    uint64_t slots = 0;
+    const unsigned char *header = reinterpret_cast<const unsigned char *>(db.data());
+    for (uint32_t b = 0; b < cdb_bucket_count; b++)
+        slots += cdb_load_u32(header + 8 * b + 4);
+    return slots / 2;
+}

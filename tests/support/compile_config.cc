@@ -1,5 +1,7 @@
-// Runs the compiler on one configuration in a fresh directory.
+// Running the compiler and pellow on inputs made in code.
 #include "tests/support/compile_config.h"
+
+const std::string old_database = "the previous database\n";
 
 compiled compile_config(const std::string &program, const std::string &config)
 {
@@ -17,4 +19,13 @@ compiled compile_config(const std::string &program, const std::string &config)
         c.db.clear();
     remove_tree(dir);
     return c;
+}
+
+process_result dump_database(const std::string &pellow, const std::string &db)
+{
+    process_setup setup;
+    setup.path = pellow;
+    setup.argv = {"pellow"};
+    setup.stdin_data = db;
+    return run_process(setup);
 }
