@@ -34,6 +34,7 @@
 //   unchanged files that must hold after the run exactly what they held
 //             before it (read through any link)
 //   absent    files that must not exist after the run
+// A section, flag or option word that is not listed here fails the case.
 // A compiler run starts with "data.cdb" holding an old database; a run that
 // installs nothing (no dump or installed section) must leave it untouched.
 // The compiler never writes its configuration: "config" must hold its
@@ -49,6 +50,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,6 +160,86 @@ std::string run_setup(const std::string &body, const std::string &dir)
     return error;
 }
 
+// The sections a case may have, and which program's cases may have them.
+struct known_section {
+    const char *name;
+    bool pellow;
+    bool compiler;
+};
+constexpr known_section known_sections[] = {
+    {"db", true, false},        {"config", false, true},    {"args", true, true},
+    {"argv0", true, true},      {"stdin", true, true},      {"env", true, true},
+    {"options", true, true},    {"stdout", true, true},     {"stderr", true, true},
+    {"status", true, true},     {"dump", false, true},      {"installed", false, true},
+    {"dirs", false, true},      {"setup", false, true},     {"unchanged", false, true},
+    {"absent", true, true},
+};
+
+constexpr const char *known_options[] = {
+    "stdin-pipe", "stdout-full", "stdin-dir", "stdin-file:", "stdin-closed", "stdout-closed",
+    "stderr-closed",
+};
+
+bool known_option(const std::string &word)
+{
+    for (std::string_view o : known_options)
+        if (o.back() == ':' ? word.rfind(o, 0) == 0 && word.size() > o.size() : word == o)
+            return true;
+    return false;
+}
+
+// What a case holds that the runner does not know, or "": a misspelt
+// section or option must fail the case, not pass unnoticed.
+std::string unknown_in(const case_file &c, bool compiler)
+{
+    for (const auto &[name, body] : c.sections) {
+        const known_section *k = nullptr;
+        for (const known_section &s : known_sections)
+            if (name == s.name)
+                k = &s;
+        if (!k)
+            return "unknown section " + name;
+        if (!(compiler ? k->compiler : k->pellow))
+            return "section " + name + " is not for this program";
+    }
+    std::string error;
+    for (const std::string &w : words_of(section(c, "options"), &error))
+        if (!known_option(w))
+            return "unknown option " + w;
+    return error;
+}
+
+TEST(CaseRunner, RejectsWhatItDoesNotKnow)
+{
+    struct runner_case {
+        std::map<std::string, std::string> sections;
+        bool compiler;
+        std::string problem;
+    };
+    const runner_case cases[] = {
+        {{{"config", ""}, {"absent", "data.tmp\n"}}, true, ""},
+        {{{"config", ""}, {"absnt", "data.tmp\n"}}, true, "unknown section absnt"},
+        {{{"db", ""}, {"config", ""}}, false, "section config is not for this program"},
+        {{{"options", "stdin-pipe stdout-full\n"}}, true, ""},
+        {{{"options", "stdin-pipes\n"}}, true, "unknown option stdin-pipes"},
+        {{{"options", "stdin-file:data.tmp\n"}}, true, ""},
+        {{{"options", "stdin-file:\n"}}, true, "unknown option stdin-file:"},
+    };
+    for (const runner_case &rc : cases) {
+        case_file c;
+        c.sections = rc.sections;
+        EXPECT_EQ(unknown_in(c, rc.compiler), rc.problem) << rc.problem;
+    }
+}
+
+TEST(CaseRunner, RejectsUnknownFlags)
+{
+    std::string dir = make_temp_dir();
+    write_file(dir + "/flags.case", "=== config escapd\nx\n");
+    EXPECT_EQ(read_case_file(dir + "/flags.case").error, "unknown flag escapd of section config");
+    remove_tree(dir);
+}
+
 class E2E : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(E2E, Case)
@@ -168,6 +250,7 @@ TEST_P(E2E, Case)
     bool compiler = program.rfind("corvane_make", 0) == 0;
     std::string path = program_path(program);
     ASSERT_NE(path, "") << "no program " << program << " for " << c.path;
+    ASSERT_EQ(unknown_in(c, compiler), "") << c.path;
 
     std::string dir = make_temp_dir();
     process_setup setup;

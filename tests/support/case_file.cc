@@ -119,8 +119,15 @@ case_file read_case_file(const std::string &path)
                 return c;
             }
             name = words[0];
-            escaped = std::find(words.begin(), words.end(), "escaped") != words.end();
-            nonl = std::find(words.begin(), words.end(), "nonl") != words.end();
+            escaped = nonl = false;
+            for (size_t i = 1; i < words.size(); i++) {
+                if (words[i] == "escaped")
+                    escaped = true;
+                else if (words[i] == "nonl")
+                    nonl = true;
+                else
+                    c.error = "unknown flag " + words[i] + " of section " + name;
+            }
             body.clear();
             open = true;
         } else if (open) {

@@ -5,6 +5,7 @@
 //   escaped  the body's backslash escapes (\n \t \r \0 \\ \" \xHH) are
 //            interpreted; literal newlines stay part of the body
 //   nonl     the body's final newline is dropped
+// Any other flag makes the file unreadable (error is set).
 #pragma once
 
 #include <map>

@@ -41,17 +41,13 @@ std::string build_db_from_text(const std::string &description, std::string *erro
             *error = "wrong number of words in: " + line;
             return "";
         }
-        bool numeric = verb == "zeros" || verb == "u32" || verb == "generate" || verb == "eor" ||
-                       verb == "truncate";
+        bool numeric = verb == "zeros" || verb == "u32" || verb == "eor" || verb == "truncate";
         if (numeric && !parse_number(w[1], &n)) {
             *error = "not a number in: " + line;
             return "";
         }
         if (verb == "record") {
             records.push_back({w[1], w[2]});
-        } else if (verb == "generate") {
-            for (uint64_t i = 0; i < n; i++)
-                records.push_back({"key" + std::to_string(i), "n=" + std::to_string(i) + '\0'});
         } else if (verb == "stray") {
             stray += w[1];
         } else if (verb == "raw") {

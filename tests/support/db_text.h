@@ -6,7 +6,6 @@
 //   raw BYTES           the database is raw bytes instead: append these
 //   zeros N             raw: append N zero bytes
 //   u32 N               raw: append N as a little-endian word
-//   generate N          N records, keys "key0".."key<N-1>", data "n=<i>\0"
 // and then, in the order given:
 //   eor N               overwrite the header's first word (end of records)
 //   truncate N          keep only the first N bytes
