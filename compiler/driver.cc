@@ -33,6 +33,10 @@
 
 namespace {
 
+// The writer of the database: on the temporary file, or for a check on
+// nothing. The driver owns it and hands it to record generation.
+iobuf db_out;
+
 const char usage_hint[] = "Give --help option for usage information";
 
 // Set by the options: a check instead of a compile, and the key to explain.
@@ -155,7 +159,7 @@ void write_placeholder()
 void emit_database()
 {
     for (host *h = host_table; h; h = h->next)
-        emit_host(h);
+        emit_host(h, &db_out);
     if (!cdb_writer_prepare(cdb_the_writer, malloc))
         cdb_out_of_memory();
     cdb_writer_emit_tables(&db_out);
@@ -176,7 +180,7 @@ ssize_t discard(int, void *, size_t n)
     cdb_position = cdb_header_size;
     check_begin(explain_arg);
     for (host *h = host_table; h; h = h->next) {
-        emit_host(h);
+        emit_host(h, &db_out);
         check_host_done(h);
     }
     if (!cdb_writer_prepare(cdb_the_writer, malloc))
@@ -270,7 +274,6 @@ int corvane_make_main(int argc, char **argv)
     zostr text;
     text.data = nullptr;
     read_config(&config_in, &text);
-    config_line = 1;
     lex_start(text.data);
     assign_trace_on = explain_arg != nullptr;
     parse_config();

@@ -16,6 +16,7 @@ namespace {
 
 struct record_data {
     const host *h;
+    iobuf *out;
     const char *bytes;   // null until written out for the first key
     uint64_t length;
 };
@@ -31,7 +32,7 @@ void add_record(void *context, const char *key, size_t key_length)
             die(0, "database too large");
         d->bytes = expand_data();
     }
-    cdb_writer_add(&db_out, key, static_cast<uint32_t>(key_length), d->bytes,
+    cdb_writer_add(d->out, key, static_cast<uint32_t>(key_length), d->bytes,
                    static_cast<uint32_t>(d->length));
     if (emit_watch)
         emit_watch(d->h, key, key_length, d->bytes, d->length);
@@ -39,7 +40,7 @@ void add_record(void *context, const char *key, size_t key_length)
 
 } // namespace
 
-void emit_host(const host *h)
+void emit_host(const host *h, iobuf *out)
 {
     expand_failure failure;
     switch (expand_host(h, expand_data_limit(), &failure)) {
@@ -50,7 +51,7 @@ void emit_host(const host *h)
     case expand_bad_reference:
         die_at(failure.line, 0, failure.msg, failure.detail);
     }
-    record_data data{h, nullptr, expand_length()};
+    record_data data{h, out, nullptr, expand_length()};
     if (const key_failure *f = keys_split(h->name, add_record, &data))
         die_at(h->line, 0, f->msg, f->detail);
 }

@@ -3,13 +3,14 @@
 #pragma once
 
 #include "compiler/tables.h"
+#include "lib/iobuf.h"
 
 #include <cstddef>
 #include <cstdint>
 
 // Expands h's data and adds a record for every key of its name through the
-// database writer on db_out. Every failure ends the process.
-void emit_host(const host *h);
+// database writer, which writes to out. Every failure ends the process.
+void emit_host(const host *h, iobuf *out);
 
 // Watches every record that emit_host adds, when set (a check sets it; a
 // compile leaves it null): the host, the record's key and its data.

@@ -66,11 +66,12 @@ std::vector<record> emitted(const std::vector<host *> &hosts)
     cdb_writer_init(&writer);
     cdb_the_writer = &writer;
     cdb_position = 2048;
-    iobuf_init(&db_out, fileno(file), iobuf_write_op, writev);
+    iobuf out;
+    iobuf_init(&out, fileno(file), iobuf_write_op, writev);
     for (host *h : hosts)
-        emit_host(h);
-    EXPECT_EQ(iobuf_flush(&db_out), 0);
-    iobuf_free(&db_out);
+        emit_host(h, &out);
+    EXPECT_EQ(iobuf_flush(&out), 0);
+    iobuf_free(&out);
     std::string bytes(cdb_position - 2048, '\0');
     rewind(file);
     EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), file), bytes.size());
@@ -198,8 +199,9 @@ TEST(EmitDeathTest, DataPastTheLastPosition)
             die_init("corvane_make");
             cdb_position = 0xFFFFFFF0u;
             FILE *file = tmpfile();
-            iobuf_init(&db_out, fileno(file), iobuf_write_op, writev);
-            emit_host(make_host("k", {{"a", "1234"}}));
+            iobuf out;
+            iobuf_init(&out, fileno(file), iobuf_write_op, writev);
+            emit_host(make_host("k", {{"a", "1234"}}), &out);
         },
         testing::ExitedWithCode(1), exactly("corvane_make: database too large\n"));
 }

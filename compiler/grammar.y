@@ -50,7 +50,7 @@ statement
     ;
 
 host_line
-    : STRING { host_new($1, lex_token_line); lex_mode = 1; } ':' inline_items NEWLINE
+    : STRING { host_new($1, lex_token_line); lex_mode = lex_after_name; } ':' inline_items NEWLINE
     ;
 
 inline_items

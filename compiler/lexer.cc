@@ -9,7 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-int lex_mode;
+int64_t config_line;
+lex_mode_kind lex_mode;
 const char *last_symbol;
 const char *lex_position;
 int64_t lex_token_line;
@@ -62,10 +63,9 @@ constexpr std::array<bool, 256> blanks = byte_set(" \t\v\f\r");
 // newline or a comment. Most tokens begin with none of them.
 constexpr std::array<bool, 256> skip_starts = byte_set("\n#/");
 
-// The first bytes of the keywords, in either case.
-constexpr std::array<bool, 256> keyword_starts = byte_set("cCoO+");
-
-// The one-byte tokens of each mode; every other byte begins a word.
+// The one-byte tokens of each mode, in the order of the modes; every other
+// byte begins a word.
+static_assert(lex_normal == 0 && lex_after_name == 1 && lex_in_items == 2);
 constexpr std::array<bool, 256> mode_tokens[] = {
     byte_set("(){},:;="),
     byte_set("():"),
@@ -85,12 +85,26 @@ struct keyword {
     int token;
 };
 
-const keyword keywords[] = {
+constexpr keyword keywords[] = {
     {"class", CLASS},
     {"client", CLIENT},
     {"override", OVERRIDE},
     {"+=", PLUSEQ},
 };
+
+// The first bytes of the keywords, in either case: most words begin with
+// none of them and skip the comparisons.
+constexpr std::array<bool, 256> keyword_starts = [] {
+    std::array<bool, 256> set{};
+    for (const keyword &k : keywords) {
+        unsigned char c = static_cast<unsigned char>(k.text[0]);
+        set[c] = true;
+        set[to_lower(c)] = true;
+        if (c >= 'a' && c <= 'z')
+            set[static_cast<unsigned char>(c - 'a' + 'A')] = true;
+    }
+    return set;
+}();
 
 // Moves past a block comment that starts at the position; newlines in it are
 // counted. A comment that never ends would swallow the rest of the input.
@@ -129,8 +143,8 @@ bool skip()
         if (!skip_starts[static_cast<unsigned char>(*p)])
             return false;
         if (*p == '\n') {
-            if (lex_mode != 0) {
-                lex_mode = 0;
+            if (lex_mode != lex_normal) {
+                lex_mode = lex_normal;
                 return true;
             }
             config_line++;
@@ -179,7 +193,7 @@ int word(std::string_view *value)
         last_symbol = "\"string\"";
         return STRING;
     }
-    const std::array<bool, 256> &stop = lex_mode == 0 ? normal_delimiters : line_delimiters;
+    const std::array<bool, 256> &stop = lex_mode == lex_normal ? normal_delimiters : line_delimiters;
     const char *end = start + 1;   // the first byte belongs to the word, even a '+'
     while (!stop[static_cast<unsigned char>(*end)])
         end++;
@@ -194,7 +208,8 @@ int word(std::string_view *value)
 void lex_start(const char *text)
 {
     lex_position = text;
-    lex_mode = 0;
+    lex_mode = lex_normal;
+    config_line = 1;
     last_symbol = nullptr;
 }
 
@@ -208,8 +223,8 @@ int next_token(std::string_view *value)
         return 0;
     if (!mode_tokens[lex_mode][c])
         return word(value);
-    if (lex_mode == 1 && c == ':')
-        lex_mode = 2;
+    if (lex_mode == lex_after_name && c == ':')
+        lex_mode = lex_in_items;
     lex_position++;
     last_symbol = byte_texts[c].data();
     return c;

@@ -1,17 +1,27 @@
 // The configuration lexer: cuts the input text into tokens for the grammar,
 // keeps the line counter, skips white space and comments.
 //
-// Modes: 0 is the normal mode. The grammar sets 1 right after the name of a
-// one-line client entry; the lexer moves to 2 on that entry's colon and back
-// to 0 at the end of the line, which is a token (NEWLINE) in modes 1 and 2.
-// In modes 1 and 2 only parentheses end a word besides white space, so the
-// values of one-line items may hold braces, commas and the like unquoted.
+// Modes: the grammar switches to lex_after_name right after the name of a
+// one-line client entry; the lexer moves on to lex_in_items at that entry's
+// colon and back to lex_normal at the end of the line, which is a token
+// (NEWLINE) in the one-line modes. There only parentheses end a word
+// besides white space, so the values of one-line items may hold braces,
+// commas and the like unquoted.
+//
+// The lexer owns the configuration line counter (config_line, report.h):
+// lex_start sets it to 1 and next_token advances it; everyone else reads it.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
-extern int lex_mode;
+enum lex_mode_kind {
+    lex_normal,
+    lex_after_name,   // of a one-line entry, before its colon
+    lex_in_items,     // of a one-line entry, after its colon
+};
+
+extern lex_mode_kind lex_mode;
 
 // The text that a parse error names as the last symbol read, or null.
 extern const char *last_symbol;
@@ -23,7 +33,8 @@ extern const char *lex_position;
 // a later one).
 extern int64_t lex_token_line;
 
-// Starts lexing text (NUL-terminated) in mode 0 with no last symbol.
+// Starts lexing text (NUL-terminated) in the normal mode with no last
+// symbol, on line 1.
 void lex_start(const char *text);
 
 // Returns the next token kind (the grammar's token numbers; 0 at the end of

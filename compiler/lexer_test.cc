@@ -30,9 +30,8 @@ std::string show(int token, std::string_view value)
 
 // Lexes text in the given mode; a token "@1" in the expectation is where the
 // grammar would switch to mode 1 (right after the first word).
-std::vector<std::string> tokens(const std::string &text, int mode = 0)
+std::vector<std::string> tokens(const std::string &text, lex_mode_kind mode = lex_normal)
 {
-    config_line = 1;
     lex_start(text.c_str());
     lex_mode = mode;
     std::vector<std::string> out;
@@ -50,28 +49,29 @@ using V = std::vector<std::string>;
 
 TEST(Lexer, TokenStreams)
 {
-    struct Case { std::string text; int mode; V expected; };
+    struct Case { std::string text; lex_mode_kind mode; V expected; };
     const Case cases[] = {
-        {"", 0, {"END"}},
-        {"class classes class2 CLASS{", 0, {"CLASS", "W(classes)", "W(class2)", "CLASS", "{", "END"}},
-        {"class_x", 0, {"CLASS", "W(_x)", "END"}},
-        {"ClIeNt OVERRIDE override1", 0, {"CLIENT", "OVERRIDE", "W(override1)", "END"}},
-        {"a+=b", 0, {"W(a)", "W(+)", "=", "W(b)", "END"}},
-        {"a += b", 0, {"W(a)", "PLUSEQ", "W(b)", "END"}},
-        {"+=+", 0, {"PLUSEQ", "W(+)", "END"}},
-        {"{},=;:()", 0, {"{", "}", ",", "=", ";", ":", "(", ")", "END"}},
-        {"a//b /x a/*b", 0, {"W(a//b)", "W(/x)", "W(a/*b)", "END"}},
-        {"a;# c\nb}// c\n/* c\n*/c", 0, {"W(a)", ";", "W(b)", "}", "W(c)", "END"}},
-        {"a#b #c", 0, {"W(a#b)", "END"}},
-        {"\"a b\nc\"\"\"x", 0, {"W(a b\nc)", "W()", "W(x)", "END"}},
-        {"\"open", 0, {"W(open)", "END"}},
-        {"\xc3\xa9t\xc3\xa9 \x01", 0, {"W(\xc3\xa9t\xc3\xa9)", "W(\x01)", "END"}},
-        // One-line entries: mode 1 reads the colon and switches to mode 2,
-        // where only parentheses end a word; the newline is a token.
-        {": a({x};=,y) b()\nc", 1, {":", "W(a)", "(", "W({x};=,y)", ")", "W(b)", "(", ")", "NL", "W(c)", "END"}},
-        {"x:y\n", 1, {"W(x:y)", "NL", "END"}},
-        {": a:b(c:d)", 1, {":", "W(a:b)", "(", "W(c:d)", ")", "END"}},
-        {": class(x) # c\n", 1, {":", "CLASS", "(", "W(x)", ")", "NL", "END"}},
+        {"", lex_normal, {"END"}},
+        {"class classes class2 CLASS{", lex_normal, {"CLASS", "W(classes)", "W(class2)", "CLASS", "{", "END"}},
+        {"class_x", lex_normal, {"CLASS", "W(_x)", "END"}},
+        {"ClIeNt OVERRIDE override1", lex_normal, {"CLIENT", "OVERRIDE", "W(override1)", "END"}},
+        {"a+=b", lex_normal, {"W(a)", "W(+)", "=", "W(b)", "END"}},
+        {"a += b", lex_normal, {"W(a)", "PLUSEQ", "W(b)", "END"}},
+        {"+=+", lex_normal, {"PLUSEQ", "W(+)", "END"}},
+        {"{},=;:()", lex_normal, {"{", "}", ",", "=", ";", ":", "(", ")", "END"}},
+        {"a//b /x a/*b", lex_normal, {"W(a//b)", "W(/x)", "W(a/*b)", "END"}},
+        {"a;# c\nb}// c\n/* c\n*/c", lex_normal, {"W(a)", ";", "W(b)", "}", "W(c)", "END"}},
+        {"a#b #c", lex_normal, {"W(a#b)", "END"}},
+        {"\"a b\nc\"\"\"x", lex_normal, {"W(a b\nc)", "W()", "W(x)", "END"}},
+        {"\"open", lex_normal, {"W(open)", "END"}},
+        {"\xc3\xa9t\xc3\xa9 \x01", lex_normal, {"W(\xc3\xa9t\xc3\xa9)", "W(\x01)", "END"}},
+        // One-line entries: after the name the colon is read and switches
+        // to the items, where only parentheses end a word; the newline is
+        // a token.
+        {": a({x};=,y) b()\nc", lex_after_name, {":", "W(a)", "(", "W({x};=,y)", ")", "W(b)", "(", ")", "NL", "W(c)", "END"}},
+        {"x:y\n", lex_after_name, {"W(x:y)", "NL", "END"}},
+        {": a:b(c:d)", lex_after_name, {":", "W(a:b)", "(", "W(c:d)", ")", "END"}},
+        {": class(x) # c\n", lex_after_name, {":", "CLASS", "(", "W(x)", ")", "NL", "END"}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(tokens(c.text, c.mode), c.expected) << "text: " << c.text;
@@ -79,7 +79,6 @@ TEST(Lexer, TokenStreams)
 
 TEST(Lexer, LineCounting)
 {
-    config_line = 1;
     lex_start("a\n\"b\nc\"\n/*\n\n*/ d\n");
     std::string_view value;
     EXPECT_EQ(next_token(&value), STRING);
@@ -93,13 +92,12 @@ TEST(Lexer, LineCounting)
     EXPECT_EQ(config_line, 7);
 
     // In one-line mode the newline is counted once, when the next token is read.
-    config_line = 1;
     lex_start("a\nb");
-    lex_mode = 2;
+    lex_mode = lex_in_items;
     EXPECT_EQ(next_token(&value), STRING);
     EXPECT_EQ(next_token(&value), NEWLINE);
     EXPECT_EQ(config_line, 1);
-    EXPECT_EQ(lex_mode, 0);
+    EXPECT_EQ(lex_mode, lex_normal);
     EXPECT_EQ(next_token(&value), STRING);
     EXPECT_EQ(config_line, 2);
 }
@@ -109,8 +107,8 @@ TEST(Lexer, LineCounting)
 TEST(LexerDeathTest, LineCounterPastTwoToThe31)
 {
     const int64_t start = (int64_t{1} << 31) - 2;
-    config_line = start;
     lex_start("a\n\n/*\n*/ b\n\nc");
+    config_line = start;
     std::string_view value;
     EXPECT_EQ(next_token(&value), STRING);
     EXPECT_EQ(next_token(&value), STRING);
@@ -132,7 +130,6 @@ TEST(Lexer, LastSymbol)
         {"word", "string"}, {"\"q\"", "\"string\""}, {"Class", "class"}, {"+=", "+="}, {";", ";"},
     };
     for (const Case &c : cases) {
-        config_line = 1;
         lex_start(c.text.c_str());
         std::string_view value;
         next_token(&value);

@@ -22,8 +22,8 @@ void check_no_nul(const zostr *text, uint64_t from)
     const char *nul = static_cast<const char *>(memchr(start, 0, text->length - from));
     if (!nul)
         return;
-    config_line = std::count(static_cast<const char *>(text->data), nul, '\n') + 1;
-    die_at_line(0, "bad input format", "NUL byte in input");
+    die_at(std::count(static_cast<const char *>(text->data), nul, '\n') + 1, 0, "bad input format",
+           "NUL byte in input");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The compiler's process-wide state and its fatal report with a line number.
+// The compiler's reports with a line number.
 #include "compiler/report.h"
 
 #include "lib/fmt.h"
@@ -7,8 +7,6 @@
 #include <cstring>
 #include <unistd.h>
 
-int64_t config_line;
-iobuf db_out;
 
 void die_at(int64_t line, int err, const char *msg, const char *detail)
 {

@@ -1,4 +1,5 @@
-// The compiler's process-wide state and its fatal report with a line number.
+// The compiler's reports with a line number: the fatal ones and the
+// warnings of a check.
 #pragma once
 
 #include "lib/die.h"
@@ -8,13 +9,12 @@
 #include <cstdint>
 #include <string_view>
 
-// The configuration line counter: 0 until parsing starts, then advanced by
-// the lexer. Every die_at_line report prints it. In 64 bits it cannot wrap:
+// The configuration line counter: 0 until parsing starts, then set and
+// advanced by the lexer, its owner (lexer.cc). Every die_at_line report
+// prints it. In 64 bits it cannot wrap:
 // no input that fits in memory has that many lines.
 extern int64_t config_line;
 
-// The output writer on the temporary database file.
-extern iobuf db_out;
 
 // Writes the program name, ": ", msg; then ": " and detail when detail is not
 // null (each control byte in them as a space, see die_put_text); then

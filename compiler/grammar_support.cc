@@ -1,5 +1,6 @@
-// Reports a parse error with an excerpt of the input after the token at
-// which parsing failed; and the allocator of the parser's stacks.
+// What the generated parser needs from the rest of the compiler: its lexer
+// (yylex), its error report with an excerpt of the input after the token at
+// which parsing failed (yyerror), and the allocator of its stacks.
 #include "compiler/grammar.hh"
 #include "compiler/grammar_support.h"
 #include "compiler/lexer.h"
