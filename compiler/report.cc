@@ -51,17 +51,24 @@ void put_line_text(std::string_view text)
     }
 }
 
+// "PROG: " kind msg ": " detail, the beginning of a report.
+void put_report(const char *kind, const char *msg, std::string_view detail)
+{
+    die_put_text(die_program_name);
+    iobuf_puts(&die_writer, ": ");
+    iobuf_puts(&die_writer, kind);
+    die_put_text(msg);
+    iobuf_puts(&die_writer, ": ");
+    put_line_text(detail);
+}
+
 } // namespace
 
 void warn_at(int64_t line, const char *msg, std::string_view detail)
 {
     char number[fmt_ulong_size];
     fmt_ulong(number, static_cast<uint64_t>(line), 10);
-    iobuf_puts(&die_writer, die_program_name);
-    iobuf_puts(&die_writer, ": warning: ");
-    iobuf_puts(&die_writer, msg);
-    iobuf_puts(&die_writer, ": ");
-    put_line_text(detail);
+    put_report("warning: ", msg, detail);
     iobuf_puts(&die_writer, " at line ");
     iobuf_puts(&die_writer, number);
     iobuf_puts(&die_writer, "\n");
@@ -70,11 +77,7 @@ void warn_at(int64_t line, const char *msg, std::string_view detail)
 
 void die_status(int status, const char *msg, const char *detail)
 {
-    iobuf_puts(&die_writer, die_program_name);
-    iobuf_puts(&die_writer, ": ");
-    iobuf_puts(&die_writer, msg);
-    iobuf_puts(&die_writer, ": ");
-    put_line_text(detail);
+    put_report("", msg, detail);
     iobuf_puts(&die_writer, "\n");
     iobuf_flush(&die_writer);
     _exit(status);

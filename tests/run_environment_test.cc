@@ -3,7 +3,7 @@
 // a second run that holds the lock on the same tmpfile. Each run must touch
 // no file it should not, and a run that waited must install its own
 // database and nothing else.
-#include "tests/support/run_process.h"
+#include "tests/support/compile_config.h"
 #include "tests/support/spawn_compiler.h"
 
 #include <gtest/gtest.h>
@@ -46,17 +46,9 @@ std::set<std::string> names_in(const std::string &dir)
 // The database that config_text compiles to, made by an undisturbed run.
 std::string expected_database()
 {
-    std::string dir = make_temp_dir();
-    write_file(dir + "/config", config_text);
-    process_setup setup;
-    setup.path = CORVANE_MAKE_PATH;
-    setup.argv = {"corvane_make", "data.cdb", "data.tmp", "config"};
-    setup.dir = dir;
-    process_result r = run_process(setup);
-    EXPECT_EQ(r.status, 0) << r.err;
-    std::string db = file_text(dir + "/data.cdb");
-    remove_tree(dir);
-    return db;
+    compiled c = compile_config(CORVANE_MAKE_PATH, config_text);
+    EXPECT_EQ(c.result.status, 0) << c.result.err;
+    return c.db;
 }
 
 pid_t start_compiler(const std::string &dir, const std::vector<std::string> &operands, int in_fd = -1)
