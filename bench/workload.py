@@ -21,8 +21,15 @@ Workloads:
                                     two of them referring to the class's
   ranges                            2,000 blocks of a 200-address last-octet
                                     range with 2 or 3 small variables
-  hosts                             8,000 blocks named "name,address" with 8
-                                    variables, half of them with references
+  hosts, hosts80k                   a site's hosts: a class of 4 variables;
+                                    8,000 (80,000) blocks named "name,address"
+                                    that include it and set 8 variables, half
+                                    of them with references
+  hosts20k                          20,000 blocks that include three of 55
+                                    classes (a rack's class includes its
+                                    row's), append to a class's variable with
+                                    "+=", every fifth overrides one, and set 7
+                                    of their own
   chain10k, chain20k                one client whose every variable refers to
                                     the one before
 """
@@ -42,15 +49,29 @@ class Block:
 
 
 def expand(variables):
-    """The record data: every reference names a variable set before it, so
-    one pass in order resolves them all."""
+    """The record data: every reference is a whole "${name}" of a variable
+    of the entry, without cycles, so each one is that variable's value with
+    its own references expanded, wherever the variable stands."""
+    stored = dict(variables)
     done = {}
-    items = []
-    for name, value in variables:
-        value = REFERENCE.sub(lambda m: done[m.group(1)], value)
-        done[name] = value
-        items.append(f"{name}={value}\0")
-    return "".join(items).encode()
+
+    def value_of(name):
+        if name not in done:
+            done[name] = REFERENCE.sub(lambda m: value_of(m.group(1)), stored[name])
+        return done[name]
+
+    return "".join(f"{name}={value_of(name)}\0" for name, _ in variables).encode()
+
+
+def assign(variables, name, value, append=False):
+    """An assignment to an entry's variables, a list of (name, value) in the
+    order of creation: a new name goes at the end, "+=" joins the values,
+    "override" replaces the value; either way the variable keeps its place."""
+    for k, (n, v) in enumerate(variables):
+        if n == name:
+            variables[k] = (n, v + value if append else value)
+            return
+    variables.append((name, value))
 
 
 def network_keys(a, b, c):
@@ -113,26 +134,121 @@ def ranges():
     return conf, out
 
 
-def hosts():
-    conf = ["# workstations: one block per machine, by name and address\n"]
+# The hosts workload's class, included by every block.
+HOST_CLASS = [
+    ("root", "/srv/tftp"),
+    ("domain", "lab.example.net"),
+    ("resolver", "10.255.0.53"),
+    ("boot", "pxelinux.0"),
+]
+
+
+def host_address(i):
+    """10.20.X.Y for the first 65,536 hosts, then 10.21.X.Y and on."""
+    return f"10.{20 + i // 65536}.{i // 256 % 256}.{i % 256}"
+
+
+def mac(i):
+    return f"52:54:00:{i >> 16 & 255:02x}:{i >> 8 & 255:02x}:{i & 255:02x}"
+
+
+def quoted(assignments):
+    return [f'  {n} = "{v}";\n' for n, v in assignments]
+
+
+def hosts(count):
+    """A site's machines, one block each, named by host name and address."""
+    conf = ["# the site's machines: one block each, by name and address\n",
+            "class site {\n"]
+    conf += quoted(HOST_CLASS)
+    conf.append("}\n\n")
     out = []
-    for i in range(8000):
-        # A "-" would make the name a range of keys.
-        name, address = f"ws{i:05d}", f"10.64.{i // 256}.{i % 256}"
+    for i in range(count):
+        name, address = f"host{i:04d}", host_address(i)
         own = [
-            ("hostname", name),
-            ("domain", "lab.example.org"),
-            ("fqdn", "${hostname}.${domain}"),
-            ("mac", f"52:54:00:{i >> 16 & 255:02x}:{i >> 8 & 255:02x}:{i & 255:02x}"),
-            ("boot_url", "http://boot.${domain}/ipxe/${mac}"),
-            ("owner", f"team-{i % 97}"),
-            ("motd", "${fqdn} belongs to ${owner}"),
-            ("syslog", "${domain}:514"),
+            ("name", name),
+            ("ip", address),
+            ("mac", mac(i)),
+            ("group", f"g{i // 40:03d}"),
+            ("fqdn", "${name}.${domain}"),
+            ("path", "${root}/hosts/${name}"),
+            ("dns", "${resolver}"),
+            ("note", "${ip} in rack ${group}"),
         ]
-        conf.append(f'client "{name},{address}" {{\n')
-        conf += [f'  {n} = "{v}";\n' for n, v in own]
+        conf.append(f'client "{name},{address}" : site {{\n')
+        conf += quoted(own)
         conf.append("}\n")
-        out.append(Block([name, address], own))
+        out.append(Block([name, address], HOST_CLASS + own))
+    return conf, out
+
+
+# The variant's classes: the site's settings, one of two boot methods, and
+# a rack each; a rack's class includes its row's.
+VARIANT_SITE = [
+    ("root", "/srv/tftp"),
+    ("domain", "lab.example.net"),
+    ("resolver", "10.255.0.53"),
+    ("options", "ntp,syslog"),
+    ("lease", "86400"),
+]
+VARIANT_BOOT = {
+    "bios": [("boot", "pxelinux.0"), ("arch", "x86"), ("loader", "${root}/bios/${boot}")],
+    "uefi": [("boot", "grubx64.efi"), ("arch", "x86_64"), ("loader", "${root}/efi/${boot}")],
+}
+RACKS, ROWS = 48, 4
+
+
+def row_class(r):
+    return [("row", f"row{r}"), ("power", f"pdu-{r}.${{domain}}")]
+
+
+def rack_class(k):
+    return [("rack", f"r{k:02d}"), ("switch", f"sw-{k:02d}.${{domain}}"), ("vlan", str(200 + k))]
+
+
+def hosts_variant(count):
+    """Blocks that include three classes, append to a class's variable and,
+    every fifth, override another."""
+    conf = ["# a site's machines by rack, with shared settings in classes\n",
+            "class site {\n"]
+    conf += quoted(VARIANT_SITE)
+    conf.append("}\n")
+    for method, variables in VARIANT_BOOT.items():
+        conf.append(f"class {method} {{\n")
+        conf += quoted(variables)
+        conf.append("}\n")
+    for r in range(ROWS):
+        conf.append(f"class row{r} {{\n")
+        conf += quoted(row_class(r))
+        conf.append("}\n")
+    for k in range(RACKS):
+        conf.append(f"class rack{k:02d} : row{k % ROWS} {{\n")
+        conf += quoted(rack_class(k))
+        conf.append("}\n")
+    conf.append("\n")
+    out = []
+    for i in range(count):
+        name, address = f"node{i:05d}", host_address(i)
+        method, k = ("bios", "uefi")[i % 3 == 0], i // 7 % RACKS
+        variables = VARIANT_SITE + VARIANT_BOOT[method] + row_class(k % ROWS) + rack_class(k)
+        conf.append(f'client "{name},{address}" : site, {method}, rack{k:02d} {{\n')
+        body = [("name", name, ""), ("ip", address, ""), ("mac", mac(i), ""),
+                ("options", ",rack-${rack}", "+=")]
+        if i % 5 == 0:
+            body.append(("boot", "${name}.ipxe", "override"))
+        body += [("fqdn", "${name}.${domain}", ""),
+                 ("path", "${root}/hosts/${name}", ""),
+                 ("note", "${ip} on ${switch} (${row}), vlan ${vlan}", ""),
+                 ("console", "${fqdn}:ttyS0,115200", "")]
+        variables = list(variables)
+        for n, v, how in body:
+            if how == "override":
+                conf.append(f'  override {n} = "{v}";\n')
+            else:
+                conf.append(f'  {n} {how or "="} "{v}";\n')
+            assign(variables, n, v, append=how == "+=")
+        conf.append("}\n")
+        out.append(Block([name, address], variables))
     return conf, out
 
 
@@ -148,7 +264,9 @@ WORKLOADS = {
     "networks4": lambda: networks(4 * 48),
     "networks16": lambda: networks(16 * 48),
     "ranges": ranges,
-    "hosts": hosts,
+    "hosts": lambda: hosts(8000),
+    "hosts80k": lambda: hosts(80000),
+    "hosts20k": lambda: hosts_variant(20000),
     "chain10k": lambda: chain(10000),
     "chain20k": lambda: chain(20000),
 }
