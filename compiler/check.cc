@@ -40,6 +40,7 @@ struct warning {
     const host *entry;     // an entry never served, or null
     int64_t later_line;    // its first later entry's line
     const host_class *unused;
+    uint64_t found;        // how many warnings were found before it
 };
 zarray<warning> warnings;
 
@@ -104,9 +105,20 @@ const host *first_later_giver(size_t count)
     return first;
 }
 
+// Warnings that agree in both keep the order in which they were found.
+// (A stable sort would do that too, but it takes its scratch memory from
+// the C++ runtime library, which the program would then have to load.)
 bool by_line(const warning &a, const warning &b)
 {
-    return a.line != b.line ? a.line < b.line : a.newer > b.newer;
+    if (a.line != b.line)
+        return a.line < b.line;
+    return a.newer != b.newer ? a.newer > b.newer : a.found < b.found;
+}
+
+void add_warning(warning w)
+{
+    w.found = zarray_size(&warnings);
+    zarray_push(&warnings, w);
 }
 
 void warn_never_served(const warning *w)
@@ -135,7 +147,7 @@ void check_host_done(const host *h)
     size_t count = zarray_size(&host_key_starts);
     if (count) {
         if (const host *later = first_later_giver(count))
-            zarray_push(&warnings, warning{h->line, hosts_done, h, later->line, nullptr});
+            add_warning(warning{h->line, hosts_done, h, later->line, nullptr, 0});
         for (size_t i = 0; i < count; i++) {
             std::string_view key = host_key(i);
             name_index_slot *s = name_index_slot_for(&keys_given, key.data(), key.size());
@@ -156,9 +168,9 @@ void check_report()
     uint64_t newer = 0;
     for (const host_class *c = class_table; c; c = c->next, newer++)
         if (!c->included)
-            zarray_push(&warnings, warning{c->line, newer, nullptr, 0, c});
+            add_warning(warning{c->line, newer, nullptr, 0, c, 0});
     size_t n = zarray_size(&warnings);
-    std::stable_sort(zarray_at(&warnings, 0), zarray_at(&warnings, n), by_line);
+    std::sort(zarray_at(&warnings, 0), zarray_at(&warnings, n), by_line);
     for (size_t i = 0; i < n; i++) {
         const warning *w = zarray_at(&warnings, i);
         if (w->entry)
