@@ -4,7 +4,6 @@
 #include "compiler/grammar.hh"
 #include "compiler/report.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -178,6 +177,17 @@ int match_keyword()
     return 0;
 }
 
+// Most quoted values hold no newline: memchr passes over them at once.
+int64_t count_newlines(const char *p, const char *end)
+{
+    int64_t n = 0;
+    while (const void *nl = memchr(p, '\n', static_cast<size_t>(end - p))) {
+        n++;
+        p = static_cast<const char *>(nl) + 1;
+    }
+    return n;
+}
+
 int word(std::string_view *value)
 {
     if (int token = match_keyword())
@@ -188,7 +198,7 @@ int word(std::string_view *value)
         const char *end = close ? close : start + 1 + strlen(start + 1);
         *value = std::string_view(start + 1, static_cast<size_t>(end - start - 1));
         // A value may span lines; later messages must name the true line.
-        config_line += std::count(start + 1, end, '\n');
+        config_line += count_newlines(start + 1, end);
         lex_position = close ? close + 1 : end;
         last_symbol = "\"string\"";
         return STRING;
