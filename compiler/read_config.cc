@@ -6,11 +6,23 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
 // The room made for each read; the string itself grows by doubling.
 constexpr uint64_t read_block = 65536;
+
+// The room for the whole text when its size is known: a regular file's,
+// with a read's room to spare, so that the read that meets its end finds
+// room and the text is never moved. Otherwise the room of one read.
+uint64_t first_room(const iobuf *in)
+{
+    struct stat st;
+    if (fstat(in->fd, &st) < 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        return read_block;
+    return static_cast<uint64_t>(st.st_size) + read_block + 1;
+}
 
 // A NUL byte would end the text early and drop everything after it. It is
 // reported as soon as it has been read, with the number of the line that
@@ -31,7 +43,9 @@ void check_no_nul(const zostr *text, uint64_t from)
 void read_config(iobuf *in, zostr *text)
 {
     for (;;) {
-        if (!text->data || text->capacity - text->length <= read_block)
+        if (!text->data)
+            zostr_xallocmore(text, first_room(in));
+        else if (text->capacity - text->length <= read_block)
             zostr_xallocmore(text, read_block);
         ssize_t n = iobuf_get_some(in, text->data + text->length, text->capacity - text->length - 1);
         if (n == 0)
