@@ -19,6 +19,9 @@ struct name_index {
     uint32_t count;
 };
 
+// The hash of a name, also used by the variables' index (var_index.h).
+uint32_t name_index_hash(const char *name, size_t length);
+
 // The record stored under the name of length bytes, or null.
 void *name_index_find(const name_index *index, const char *name, size_t length);
 

@@ -2,6 +2,7 @@
 #include "compiler/tables.h"
 
 #include "compiler/assign_trace.h"
+#include "compiler/entry_index.h"
 #include "compiler/report.h"
 #include "lib/zostr.h"
 
@@ -16,8 +17,6 @@ zarray<assign_event> assign_trace;
 
 namespace {
 
-name_index host_names;
-name_index class_names;
 
 // The reports of a plain assignment to a variable that is set already.
 const char host_duplicate[] = "duplicate assignment to host variable";
@@ -39,8 +38,8 @@ const char class_duplicate[] = "duplicate assignment to variable ";
     die_at_line(0, msg, detail.data);
 }
 
-// Hosts, classes and variable records are never freed: they are cut one
-// after another from large blocks instead of taking a block each.
+// Variable records are never freed: they are cut one after another from
+// large blocks instead of taking a block each.
 constexpr size_t kept_block_size = 65536;
 char *kept_next;
 size_t kept_room;
@@ -136,37 +135,84 @@ void var_set(var_list *vars, assign_kind kind, std::string_view name, std::strin
     trace(v, kind == assign_append ? event_append : event_override, nullptr);
 }
 
-host_class *class_find(std::string_view name)
+// Hosts and classes are numbered in the order they are made (the index of
+// their names holds the numbers) and kept in blocks of this many.
+constexpr uint32_t entries_per_block = 1024;
+
+template <typename T>
+struct entry_table {
+    T **blocks;
+    uint32_t block_room;
+    uint32_t count;
+    entry_index names;
+};
+
+entry_table<host> hosts;
+entry_table<host_class> classes;
+
+template <typename T>
+T *entry_at(const entry_table<T> *t, uint32_t n)
 {
-    void *c = name_index_find(&class_names, name.data(), name.size());
-    if (!c)
-        die_naming("unknown class", name);
-    return static_cast<host_class *>(c);
+    return &t->blocks[n / entries_per_block][n % entries_per_block];
 }
 
-// The index slot for a new entry's name; duplicate names the message for a
-// name that is taken.
-name_index_slot *new_name_slot(name_index *names, std::string_view name, const char *duplicate)
+std::string_view host_name_of(uint32_t n)
 {
-    name_index_slot *s = name_index_slot_for(names, name.data(), name.size());
-    if (!s)
-        out_of_memory();
-    if (s->record)
-        die_naming(duplicate, name);
-    return s;
+    return entry_at(&hosts, n)->name;
+}
+
+std::string_view class_name_of(uint32_t n)
+{
+    return entry_at(&classes, n)->name;
+}
+
+// Room for entry number t->count.
+template <typename T>
+T *entry_new(entry_table<T> *t)
+{
+    uint32_t b = t->count / entries_per_block;
+    if (t->count % entries_per_block == 0) {
+        if (b == t->block_room) {
+            uint32_t room = t->block_room ? 2 * t->block_room : 16;
+            auto *blocks = static_cast<T **>(realloc(t->blocks, room * sizeof(T *)));
+            if (!blocks)
+                out_of_memory();
+            t->blocks = blocks;
+            t->block_room = room;
+        }
+        t->blocks[b] = static_cast<T *>(malloc(entries_per_block * sizeof(T)));
+        if (!t->blocks[b])
+            out_of_memory();
+    }
+    return new (entry_at(t, t->count++)) T{};
+}
+
+host_class *class_find(std::string_view name)
+{
+    int64_t n = entry_index_find(&classes.names, name, class_name_of);
+    if (n < 0)
+        die_naming("unknown class", name);
+    return entry_at(&classes, static_cast<uint32_t>(n));
 }
 
 // A new host or class, named and indexed, at the head of its table (the
-// tables list the newest first).
+// tables list the newest first); duplicate names the message for a name
+// that is taken.
 template <typename T>
-void table_new(T **table, name_index *names, std::string_view name, int64_t line,
-               const char *duplicate)
+void table_new(T **table, entry_table<T> *entries, entry_name_fn name_of, std::string_view name,
+               int64_t line, const char *duplicate)
 {
-    name_index_slot *s = new_name_slot(names, name, duplicate);
-    T *entry = keep<T>();
+    // Every number and the one after it must fit the index's 32 bits.
+    if (entries->count == UINT32_MAX - 1)
+        out_of_memory();
+    int64_t n = entry_index_add(&entries->names, name, entries->count, name_of);
+    if (n < 0)
+        out_of_memory();
+    if (n != entries->count)
+        die_naming(duplicate, name);
+    T *entry = entry_new(entries);
     entry->name = name;
     entry->line = line;
-    s->record = entry;
     entry->next = *table;
     *table = entry;
 }
@@ -194,12 +240,12 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
 
 void host_new(std::string_view name, int64_t line)
 {
-    table_new(&host_table, &host_names, name, line, "duplicate host name");
+    table_new(&host_table, &hosts, host_name_of, name, line, "duplicate host name");
 }
 
 void class_new(std::string_view name, int64_t line)
 {
-    table_new(&class_table, &class_names, name, line, "duplicate class name");
+    table_new(&class_table, &classes, class_name_of, name, line, "duplicate class name");
 }
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
