@@ -17,6 +17,7 @@ namespace {
 struct record_data {
     const host *h;
     iobuf *out;
+    const char *made;    // the data made when the entry was complete, or null
     const char *bytes;   // null until written out for the first key
     uint64_t length;
 };
@@ -30,7 +31,7 @@ void add_record(void *context, const char *key, size_t key_length)
     if (!d->bytes) {
         if (uint64_t{cdb_position} + 8 + key_length + d->length > cdb_position_limit)
             die(0, "database too large");
-        d->bytes = expand_data();
+        d->bytes = d->made ? d->made : expand_data();
     }
     cdb_writer_add(d->out, key, static_cast<uint32_t>(key_length), d->bytes,
                    static_cast<uint32_t>(d->length));
@@ -38,10 +39,11 @@ void add_record(void *context, const char *key, size_t key_length)
         emit_watch(d->h, key, key_length, d->bytes, d->length);
 }
 
-} // namespace
-
-void emit_host(const host *h, iobuf *out)
+// The data of a host that kept its variables is made at its turn.
+record_data host_data(const host *h, iobuf *out)
 {
+    if (h->data)
+        return record_data{h, out, h->data, nullptr, h->data_length};
     expand_failure failure;
     switch (expand_host(h, expand_data_limit(), &failure)) {
     case expand_done:
@@ -51,7 +53,14 @@ void emit_host(const host *h, iobuf *out)
     case expand_bad_reference:
         die_at(failure.line, 0, failure.msg, failure.detail);
     }
-    record_data data{h, out, nullptr, expand_length()};
+    return record_data{h, out, nullptr, nullptr, expand_length()};
+}
+
+} // namespace
+
+void emit_host(const host *h, iobuf *out)
+{
+    record_data data = host_data(h, out);
     if (const key_failure *f = keys_split(h->name, add_record, &data))
         die_at(h->line, 0, f->msg, f->detail);
 }

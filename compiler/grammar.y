@@ -14,6 +14,7 @@
 #define YYFREE free
 #include <cstdlib>
 #include "compiler/grammar_support.h"
+#include "compiler/host_data.h"
 #include "compiler/lexer.h"
 #include "compiler/tables.h"
 
@@ -49,8 +50,10 @@ statement
     | host_line
     ;
 
+/* Once an entry is complete, its data is made (host_data.h). */
 host_line
     : STRING { host_new($1, lex_token_line); lex_mode = lex_after_name; } ':' inline_items NEWLINE
+      { host_data_make(host_table); }
     ;
 
 inline_items
@@ -66,6 +69,7 @@ inline_item
 /* An entry's line is that of its first token, the keyword. */
 host_block
     : CLIENT { entry_line = lex_token_line; } STRING { host_new($3, entry_line); } host_includes host_body
+      { host_data_make(host_table); }
     ;
 
 host_includes

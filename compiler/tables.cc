@@ -38,8 +38,9 @@ const char class_duplicate[] = "duplicate assignment to variable ";
     die_at_line(0, msg, detail.data);
 }
 
-// Variable records are never freed: they are cut one after another from
-// large blocks instead of taking a block each.
+// Variable records of classes (and of the lists that tests make) are never
+// freed: they are cut one after another from large blocks instead of
+// taking a block each.
 constexpr size_t kept_block_size = 65536;
 char *kept_next;
 size_t kept_room;
@@ -76,25 +77,102 @@ std::string_view join_values(std::string_view old_value, std::string_view added)
     return text;
 }
 
-// Most hosts have a few variables: their lists are searched in order, and
-// only a list that grows longer than this gets an index.
-constexpr uint32_t unindexed_most = 8;
+// The current host's variable records: cut from blocks that are used
+// again, from the first, once the host has released them. A host that
+// keeps its variables keeps the blocks they are in.
+constexpr size_t host_block_vars = 1024;
 
-void index_var(var_list *vars, host_var *v)
+struct var_block {
+    var_block *next;
+    host_var vars[host_block_vars];
+};
+
+var_block *host_blocks;      // the chain of blocks, the first one first
+var_block *host_block;       // the one in use, or null: none yet
+size_t host_block_used;
+
+// The current host's index, emptied for the next host; a host that keeps
+// its variables takes it along.
+var_index *host_index;
+
+host_var *host_var_new()
 {
-    if (!name_index_add(&vars->index, v->name.data(), v->name.size(), v))
+    if (!host_block || host_block_used == host_block_vars) {
+        var_block *next = host_block ? host_block->next : host_blocks;
+        if (!next) {
+            next = static_cast<var_block *>(malloc(sizeof(var_block)));
+            if (!next)
+                out_of_memory();
+            next->next = nullptr;
+            (host_block ? host_block->next : host_blocks) = next;
+        }
+        host_block = next;
+        host_block_used = 0;
+    }
+    return new (&host_block->vars[host_block_used++]) host_var{};
+}
+
+var_index *new_index()
+{
+    auto *index = static_cast<var_index *>(calloc(1, sizeof(var_index)));
+    if (!index)
+        out_of_memory();
+    return index;
+}
+
+// Which list a variable goes to: the current host's, whose records and
+// index are used again, or a list that keeps its own.
+enum var_owner : bool { kept_list, current_host };
+
+// Most hosts have a dozen variables or fewer: their lists are searched in
+// order, and only a list that grows longer than this gets an index.
+constexpr uint32_t unindexed_most = 32;
+
+void index_var(var_index *index, host_var *v)
+{
+    if (!var_index_add(index, v))
         out_of_memory();
 }
 
 // Indexes v, the newest variable, once the list has become too long to
 // search in order; the first time that takes in all of the list.
-void index_new_var(var_list *vars, host_var *v)
+void index_new_var(var_list *vars, host_var *v, var_owner owner)
 {
-    if (vars->index.slots)
-        index_var(vars, v);
-    else if (v->index >= unindexed_most)
-        for (host_var *u = vars->first; u; u = u->next)
-            index_var(vars, u);
+    if (vars->index) {
+        index_var(vars->index, v);
+        return;
+    }
+    if (v->index < unindexed_most)
+        return;
+    if (owner == current_host) {
+        if (!host_index)
+            host_index = new_index();
+        vars->index = host_index;
+    } else {
+        vars->index = new_index();
+    }
+    for (host_var *u = vars->first; u; u = u->next)
+        index_var(vars->index, u);
+}
+
+// Puts v, a new record, at the end of the list.
+host_var *var_add(var_list *vars, host_var *v, std::string_view name, std::string_view value,
+                  int64_t line, var_owner owner)
+{
+    v->name = name;
+    v->value = value;
+    v->line = line;
+    if (vars->last) {
+        if (vars->last->index == var_list_most - 1)
+            out_of_memory();
+        v->index = vars->last->index + 1;
+        vars->last->next = v;
+    } else {
+        vars->first = v;
+    }
+    vars->last = v;
+    index_new_var(vars, v, owner);
+    return v;
 }
 
 void trace(const host_var *v, assign_event_kind kind, const host_var *source)
@@ -103,15 +181,16 @@ void trace(const host_var *v, assign_event_kind kind, const host_var *source)
         zarray_push(&assign_trace, assign_event{v, source, config_line, kind});
 }
 
-// The assignment rules shared by hosts and classes; duplicate names the
-// message of a plain assignment to an existing variable. source: the class
-// variable that an include copies, or null.
-void var_set(var_list *vars, assign_kind kind, std::string_view name, std::string_view value,
-             const char *duplicate, const host_var *source = nullptr)
+// The assignment rules shared by hosts and classes, once the variable
+// called name has been looked for: v is that variable, or null. duplicate
+// names the message of a plain assignment to an existing variable.
+// source: the class variable that an include copies, or null.
+void var_assign(var_list *vars, host_var *v, var_owner owner, assign_kind kind, std::string_view name,
+                std::string_view value, const char *duplicate, const host_var *source)
 {
-    host_var *v = var_find(vars, name);
     if (!v) {
-        v = var_append(vars, name, value, config_line);
+        v = var_add(vars, owner == current_host ? host_var_new() : keep<host_var>(), name, value,
+                    config_line, owner);
         trace(v, source ? event_include : event_set, source);
         return;
     }
@@ -133,6 +212,40 @@ void var_set(var_list *vars, assign_kind kind, std::string_view name, std::strin
         free(const_cast<char *>(old_value.data()));
     v->line = config_line;
     trace(v, kind == assign_append ? event_append : event_override, nullptr);
+}
+
+void var_set(var_list *vars, var_owner owner, assign_kind kind, std::string_view name,
+             std::string_view value, const char *duplicate)
+{
+    var_assign(vars, var_find(vars, name), owner, kind, name, value, duplicate, nullptr);
+}
+
+// The variable called name among those up to last (or none, for a null
+// last).
+host_var *var_find_until(const var_list *vars, std::string_view name, const host_var *last)
+{
+    if (!last)
+        return nullptr;
+    if (vars->index)
+        return var_find(vars, name);
+    for (host_var *v = vars->first;; v = v->next) {
+        if (v->name == name)
+            return v;
+        if (v == last)
+            return nullptr;
+    }
+}
+
+// Includes copy the class's values as they are now, through plain
+// assignments, so a variable that is already set is a duplicate. A class
+// has each name once, so each of its variables is looked for only among
+// the variables that were there before the include.
+void var_include(var_list *vars, var_owner owner, const host_class *c, const char *duplicate)
+{
+    const host_var *before = vars->last;
+    for (host_var *v = c->variables.first; v; v = v->next)
+        var_assign(vars, var_find_until(vars, v->name, before), owner, assign_plain, v->name, v->value,
+                   duplicate, v);
 }
 
 // Hosts and classes are numbered in the order they are made (the index of
@@ -221,21 +334,28 @@ void table_new(T **table, entry_table<T> *entries, entry_name_fn name_of, std::s
 
 host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int64_t line)
 {
-    host_var *v = keep<host_var>();
-    v->name = name;
-    v->value = value;
-    v->line = line;
-    if (vars->last) {
-        if (vars->last->index == var_list_most - 1)
-            out_of_memory();
-        v->index = vars->last->index + 1;
-        vars->last->next = v;
-    } else {
-        vars->first = v;
+    return var_add(vars, keep<host_var>(), name, value, line, kept_list);
+}
+
+void host_vars_release(host *h)
+{
+    for (host_var *v = h->variables.first; v; v = v->next)
+        if (v->value_joined)
+            free(const_cast<char *>(v->value.data()));
+    if (h->variables.index)
+        var_index_clear(h->variables.index);
+    h->variables = var_list{};
+    host_block = nullptr;
+}
+
+void host_vars_keep(host *h)
+{
+    if (host_block) {
+        host_blocks = host_block->next;
+        host_block = nullptr;
     }
-    vars->last = v;
-    index_new_var(vars, v);
-    return v;
+    if (h->variables.index)
+        host_index = nullptr;
 }
 
 void host_new(std::string_view name, int64_t line)
@@ -250,22 +370,19 @@ void class_new(std::string_view name, int64_t line)
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    var_set(&host_table->variables, kind, name, value, host_duplicate);
+    var_set(&host_table->variables, current_host, kind, name, value, host_duplicate);
 }
 
 void class_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    var_set(&class_table->variables, kind, name, value, class_duplicate);
+    var_set(&class_table->variables, kept_list, kind, name, value, class_duplicate);
 }
 
-// Includes copy the class's values as they are now, through plain
-// assignments, so a variable that is already set is a duplicate.
 void host_include(std::string_view class_name)
 {
     host_class *c = class_find(class_name);
     c->included = true;
-    for (host_var *v = c->variables.first; v; v = v->next)
-        var_set(&host_table->variables, assign_plain, v->name, v->value, host_duplicate, v);
+    var_include(&host_table->variables, current_host, c, host_duplicate);
 }
 
 void class_include(std::string_view class_name)
@@ -273,6 +390,5 @@ void class_include(std::string_view class_name)
     host_class *c = class_find(class_name);
     if (c != class_table)
         c->included = true;
-    for (host_var *v = c->variables.first; v; v = v->next)
-        var_set(&class_table->variables, assign_plain, v->name, v->value, class_duplicate, v);
+    var_include(&class_table->variables, kept_list, c, class_duplicate);
 }

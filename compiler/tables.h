@@ -7,10 +7,16 @@
 // kept in creation order. The texts are the token texts themselves (views
 // into the configuration text, which stays unchanged until the process
 // ends), not copies; only an appended value is made anew, and it is freed
-// when a later append or override replaces it. Nothing else is freed.
+// when a later append or override replaces it.
+//
+// A host's variables are final once its entry is complete; most hosts then
+// have their data made (host_data.h) and need them no more. The current
+// host's variable records and index are therefore used again for the next
+// host (host_vars_release), unless the host keeps them (host_vars_keep).
+// Nothing else is freed.
 #pragma once
 
-#include "compiler/name_index.h"
+#include "compiler/var_index.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,19 +43,21 @@ struct host_var {
 // The most variables a list can hold: every index fits in its 31 bits.
 constexpr uint32_t var_list_most = uint32_t{1} << 31;
 
-// The variables of one host or class: the list in creation order and an
-// index by name.
+// The variables of one host or class: the list in creation order and, for
+// a long list, an index by name.
 struct var_list {
     host_var *first;
     host_var *last;
-    name_index index;
+    var_index *index;   // null: the list is searched in order
 };
 
 struct host {
     std::string_view name;   // the key list as written
-    var_list variables;
+    var_list variables;      // empty once the data is made
     host *next;
     int64_t line;            // the line of the entry's first token
+    const char *data;        // the data made when the entry was complete, or null
+    uint64_t data_length;
 };
 
 struct host_class {
@@ -75,8 +83,8 @@ void class_include(std::string_view class_name);
 // assignment and every reference, and most lists are short.
 inline host_var *var_find(const var_list *vars, std::string_view name)
 {
-    if (vars->index.slots)
-        return static_cast<host_var *>(name_index_find(&vars->index, name.data(), name.size()));
+    if (vars->index)
+        return var_index_find(vars->index, name);
     // The names of a list mostly differ in their length or first byte,
     // which are compared before the rest.
     for (host_var *v = vars->first; v; v = v->next)
@@ -86,5 +94,13 @@ inline host_var *var_find(const var_list *vars, std::string_view name)
 }
 
 // Appends a new variable, whose name the list must not hold yet; the texts
-// are kept as they are.
+// are kept as they are. The list keeps its records for good.
 host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int64_t line);
+
+// h, the current host, is complete and needs its variables no more: their
+// records, index and appended values are used again or freed, and h has no
+// variables.
+void host_vars_release(host *h);
+
+// h, the current host, is complete and keeps its variables for good.
+void host_vars_keep(host *h);

@@ -1,0 +1,77 @@
+// Making a host's data when its entry is complete, and keeping it.
+#include "compiler/host_data.h"
+
+#include "compiler/assign_trace.h"
+#include "compiler/expand.h"
+#include "compiler/report.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The data of hosts is kept one after another in blocks of this size; data
+// longer than a quarter of a block gets a block of its own.
+constexpr uint64_t data_block_size = 256 * 1024;
+char *data_next;
+uint64_t data_room;
+
+[[noreturn]] void out_of_memory()
+{
+    die_at_line(0, "out of memory", nullptr);
+}
+
+char *data_place(uint64_t length)
+{
+    if (length > data_block_size / 4) {
+        auto *own = static_cast<char *>(malloc(length));
+        if (!own)
+            out_of_memory();
+        return own;
+    }
+    if (length > data_room) {
+        data_next = static_cast<char *>(malloc(data_block_size));
+        if (!data_next)
+            out_of_memory();
+        data_room = data_block_size;
+    }
+    char *at = data_next;
+    data_next += length;
+    data_room -= length;
+    return at;
+}
+
+const char *keep_data(const char *data, uint64_t length)
+{
+    if (length == 0)
+        return "";
+    char *kept = data_place(length);
+    memcpy(kept, data, length);
+    return kept;
+}
+
+// The longest data kept for h: about what its variables take in the
+// tables, a record each and their names and values twice over. Data
+// without references is as long as the names and values.
+uint64_t kept_most(const host *h)
+{
+    uint64_t most = 0;
+    for (const host_var *v = h->variables.first; v; v = v->next)
+        most += sizeof(host_var) + 2 * (v->name.size() + v->value.size() + 2);
+    return std::min(most, expand_data_limit());
+}
+
+} // namespace
+
+void host_data_make(host *h)
+{
+    expand_failure failure;
+    if (!assign_trace_on && expand_host(h, kept_most(h), &failure) == expand_done) {
+        h->data_length = expand_length();
+        h->data = keep_data(expand_data(), h->data_length);
+        host_vars_release(h);
+        return;
+    }
+    host_vars_keep(h);
+}
