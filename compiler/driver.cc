@@ -18,6 +18,7 @@
 #include "compiler/std_fds.h"
 #include "compiler/tables.h"
 #include "compiler/temp_file.h"
+#include "compiler/text_release.h"
 #include "lib/die.h"
 #include "lib/iobuf.h"
 #include "lib/zogetopt.h"
@@ -274,6 +275,10 @@ int corvane_make_main(int argc, char **argv)
     zostr text;
     text.data = nullptr;
     read_config(&config_in, &text);
+    // An explanation reads the variables of the key's entry as they were
+    // written, views into the text: then the text is kept whole.
+    if (!explain_arg)
+        text_release_start(text.data, text.length);
     lex_start(text.data);
     assign_trace_on = explain_arg != nullptr;
     parse_config();

@@ -17,6 +17,7 @@
 #include "compiler/host_data.h"
 #include "compiler/lexer.h"
 #include "compiler/tables.h"
+#include "compiler/text_release.h"
 
 /* The line of the keyword that opened the entry being read. */
 static int64_t entry_line;
@@ -50,10 +51,11 @@ statement
     | host_line
     ;
 
-/* Once an entry is complete, its data is made (host_data.h). */
+/* Once an entry is complete, its data is made (host_data.h), and the text
+ * before it is given back (text_release.h). */
 host_line
     : STRING { host_new($1, lex_token_line); lex_mode = lex_after_name; } ':' inline_items NEWLINE
-      { host_data_make(host_table); }
+      { host_data_make(host_table); text_release_before(lex_token_start); }
     ;
 
 inline_items
@@ -69,7 +71,7 @@ inline_item
 /* An entry's line is that of its first token, the keyword. */
 host_block
     : CLIENT { entry_line = lex_token_line; } STRING { host_new($3, entry_line); } host_includes host_body
-      { host_data_make(host_table); }
+      { host_data_make(host_table); text_release_before(lex_token_start); }
     ;
 
 host_includes

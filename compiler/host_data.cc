@@ -73,5 +73,6 @@ void host_data_make(host *h)
         host_vars_release(h);
         return;
     }
-    host_vars_keep(h);
+    // Copies, unless the text stays for the explanation.
+    host_vars_keep(h, !assign_trace_on);
 }

@@ -13,6 +13,7 @@ lex_mode_kind lex_mode;
 const char *last_symbol;
 const char *lex_position;
 int64_t lex_token_line;
+const char *lex_token_start;
 
 namespace {
 
@@ -218,6 +219,7 @@ int word(std::string_view *value)
 void lex_start(const char *text)
 {
     lex_position = text;
+    lex_token_start = text;
     lex_mode = lex_normal;
     config_line = 1;
     last_symbol = nullptr;
@@ -225,7 +227,9 @@ void lex_start(const char *text)
 
 int next_token(std::string_view *value)
 {
-    if (skip())
+    bool newline = skip();
+    lex_token_start = lex_position;
+    if (newline)
         return NEWLINE;
     lex_token_line = config_line;
     unsigned char c = static_cast<unsigned char>(*lex_position);

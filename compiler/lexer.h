@@ -33,6 +33,10 @@ extern const char *lex_position;
 // a later one).
 extern int64_t lex_token_line;
 
+// Where the last token read begins: the text before it is no longer looked
+// at by the lexer, and none of it is in the token's value.
+extern const char *lex_token_start;
+
 // Starts lexing text (NUL-terminated) in the normal mode with no last
 // symbol, on line 1.
 void lex_start(const char *text);

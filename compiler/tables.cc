@@ -65,6 +65,37 @@ T *keep()
     return p;
 }
 
+// Copies of the texts that outlive the configuration text behind the
+// parser (text_release.h), one after another in large blocks; a long text
+// gets a block of its own.
+constexpr size_t text_block_size = 65536;
+char *text_next;
+size_t text_room;
+
+std::string_view keep_text(std::string_view text)
+{
+    if (text.empty())
+        return "";
+    char *copy;
+    if (text.size() > text_block_size / 4) {
+        copy = static_cast<char *>(malloc(text.size()));
+        if (!copy)
+            out_of_memory();
+    } else {
+        if (text.size() > text_room) {
+            text_next = static_cast<char *>(malloc(text_block_size));
+            if (!text_next)
+                out_of_memory();
+            text_room = text_block_size;
+        }
+        copy = text_next;
+        text_next += text.size();
+        text_room -= text.size();
+    }
+    memcpy(copy, text.data(), text.size());
+    return std::string_view(copy, text.size());
+}
+
 // The old value immediately followed by the added text, in a new block.
 std::string_view join_values(std::string_view old_value, std::string_view added)
 {
@@ -324,7 +355,7 @@ void table_new(T **table, entry_table<T> *entries, entry_name_fn name_of, std::s
     if (n != entries->count)
         die_naming(duplicate, name);
     T *entry = entry_new(entries);
-    entry->name = name;
+    entry->name = keep_text(name);
     entry->line = line;
     entry->next = *table;
     *table = entry;
@@ -348,8 +379,14 @@ void host_vars_release(host *h)
     host_block = nullptr;
 }
 
-void host_vars_keep(host *h)
+void host_vars_keep(host *h, bool copy_texts)
 {
+    if (copy_texts)
+        for (host_var *v = h->variables.first; v; v = v->next) {
+            v->name = keep_text(v->name);
+            if (!v->value_joined)
+                v->value = keep_text(v->value);
+        }
     if (host_block) {
         host_blocks = host_block->next;
         host_block = nullptr;
@@ -375,7 +412,11 @@ void host_set(assign_kind kind, std::string_view name, std::string_view value)
 
 void class_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    var_set(&class_table->variables, kept_list, kind, name, value, class_duplicate);
+    // A class outlives the text behind the parser: it keeps copies.
+    var_list *vars = &class_table->variables;
+    host_var *v = var_find(vars, name);
+    var_assign(vars, v, kept_list, kind, v ? name : keep_text(name), keep_text(value), class_duplicate,
+               nullptr);
 }
 
 void host_include(std::string_view class_name)

@@ -4,10 +4,12 @@
 //
 // Hosts and classes are lists with the newest entry at the head; the head is
 // the current entry, which assignments and includes go to. Variables are
-// kept in creation order. The texts are the token texts themselves (views
-// into the configuration text, which stays unchanged until the process
-// ends), not copies; only an appended value is made anew, and it is freed
-// when a later append or override replaces it.
+// kept in creation order. The texts of the current host are the token
+// texts themselves (views into the configuration text), not copies; only
+// an appended value is made anew, and it is freed when a later append or
+// override replaces it. What outlives the text behind the parser
+// (text_release.h) is copied: the names of hosts and classes, the
+// variables of classes, and those of a host that keeps them.
 //
 // A host's variables are final once its entry is complete; most hosts then
 // have their data made (host_data.h) and need them no more. The current
@@ -102,5 +104,7 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
 // variables.
 void host_vars_release(host *h);
 
-// h, the current host, is complete and keeps its variables for good.
-void host_vars_keep(host *h);
+// h, the current host, is complete and keeps its variables for good; with
+// copy_texts, their names and values are copies from now on, not views
+// into the configuration text.
+void host_vars_keep(host *h, bool copy_texts);

@@ -1,10 +1,11 @@
-// corvane_make makes a host's data as soon as its entry ends, and keeps
-// the variables of a host whose data fails or would be long and makes that
-// at its turn. None of it may show: the records, every message and their
-// order are those of a compile that makes every host's data at its turn,
-// newest first, after the whole parse. Each configuration runs twice: as it
-// is, and with a line of 5,000 entries (about 110 KB) after its first
-// entry.
+// corvane_make makes a host's data as soon as its entry ends, keeps the
+// variables of a host whose data fails or would be long and makes that at
+// its turn, and gives back the text behind the parser. None of it may show:
+// the records, every message and their order are those of a compile that
+// makes every host's data at its turn, newest first, after the whole parse.
+// Each configuration runs twice: as it is, and with a line of 5,000 entries
+// (about 110 KB) after its first entry, so that the text of the first
+// entries is given back before the rest is read.
 #include "tests/support/compile_config.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,8 @@ std::string filler_line()
 }
 
 // The configuration with "@\n" replaced by an empty line, or by the
-// filler, behind a long comment on the first line.
+// filler. A comment on the first line puts the first entries past the
+// first page of the text, which is not the text's alone.
 std::vector<std::string> both_ways(const std::string &config)
 {
     std::string small = "/* " + std::string(8000, '-') + " */ " + config;
@@ -92,9 +94,9 @@ std::string pellow(const std::string &db)
     return r.out;
 }
 
-// Classes defined at the top are included by a later entry. The first
-// entry's data is longer than its variables, so it keeps them and its data
-// is made at its turn; so does long1's, which
+// Classes defined at the top are included after their text was given
+// back. The first entry's data is longer than its variables, so it keeps
+// copies of them and its data is made at its turn; so does long1's, which
 // has more variables than are searched in order and keeps its index, while
 // long2 has the same names looked up through the tables' shared index.
 TEST(EntryEnd, RecordsOfEarlyEntries)
@@ -148,7 +150,8 @@ TEST(EntryEnd, RecordsOfEarlyEntries)
     }
 }
 
-// The warnings of a check name early entries and classes.
+// The warnings of a check name early entries and classes by copies of
+// their names.
 TEST(EntryEnd, CheckWarningsNameEarlyEntries)
 {
     std::string config = "class unused { a = 1; }\nclient \"pc1,pc2\" { a = 1; }\n@\nclient pc1 { a = 2; }\n"
