@@ -8,8 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Copies and loads run a word at a time: the data must be readable this far
-// past its end, and the output has to have this much room beyond the text.
+// Copies and loads run a word at a time: the key and the data must be
+// readable this far past their ends, and the output has to have this much
+// room beyond the text.
 constexpr size_t record_text_overrun = 8;
 
 // The most room that record_text can need: each data byte gives at most five

@@ -86,6 +86,8 @@ TEST(RecordText, SpecialBytesAtEveryPlace)
                 }
 }
 
+// Data compared with the data remembered a word at a time: only its own
+// bytes may count.
 TEST(RecordText, RepeatedDataAndDataThatDiffersLate)
 {
     std::string data = "domain=example.net\0root=/srv\0"s;
@@ -93,7 +95,11 @@ TEST(RecordText, RepeatedDataAndDataThatDiffersLate)
     other[other.size() - 2] = 'w';
     std::string unterminated = data;
     unterminated.back() = '=';
-    for (const std::string &d : {data, data, other, data, unterminated, data})
+    // Equal up to the last byte of a word's part; and data remembered after
+    // longer data, whose bytes past it are still in the memory.
+    std::string last = data.substr(0, data.size() - 1) + "z";
+    std::string longer = data + "extra=1\0"s;
+    for (const std::string &d : {data, data, other, data, unterminated, data, last, longer, data, data})
         EXPECT_EQ(run_text("10.0.0.1", d), rule_text("10.0.0.1", d));
 }
 

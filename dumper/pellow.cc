@@ -91,7 +91,13 @@ int main()
     for (;;) {
         if (end_of_records - position <= 7)
             pellow_bad_format();
-        pellow_read(head, 8);
+        // Most heads lie whole in the input read.
+        if (pellow_in.end - pellow_in.pos >= 8) {
+            memcpy(head, pellow_in.pos, 8);
+            pellow_in.pos += 8;
+        } else {
+            pellow_read(head, 8);
+        }
         position += 8;
         uint32_t key_length = cdb_load_u32(head);
         uint32_t data_length = cdb_load_u32(head + 4);
