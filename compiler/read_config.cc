@@ -5,8 +5,11 @@
 #include "compiler/report.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +25,26 @@ uint64_t first_room(const iobuf *in)
     if (fstat(in->fd, &st) < 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
         return read_block;
     return static_cast<uint64_t>(st.st_size) + read_block + 1;
+}
+
+// The pages that a file of size bytes will be read into are set up in one
+// system call beforehand, instead of one fault each as the read reaches
+// them (a 2 MB configuration: 500 faults). Only a hint: a system without
+// it takes the faults.
+void prepare_pages(const char *at, uint64_t size)
+{
+#ifdef MADV_POPULATE_WRITE
+    long page = sysconf(_SC_PAGESIZE);
+    if (page <= 0 || size == 0)
+        return;
+    uintptr_t mask = static_cast<uintptr_t>(page) - 1;
+    uintptr_t first = reinterpret_cast<uintptr_t>(at) & ~mask;
+    uintptr_t end = reinterpret_cast<uintptr_t>(at) + size;
+    madvise(reinterpret_cast<void *>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)at;
+    (void)size;
+#endif
 }
 
 // A NUL byte would end the text early and drop everything after it. It is
@@ -43,9 +66,12 @@ void check_no_nul(const zostr *text, uint64_t from)
 void read_config(iobuf *in, zostr *text)
 {
     for (;;) {
-        if (!text->data)
-            zostr_xallocmore(text, first_room(in));
-        else if (text->capacity - text->length <= read_block)
+        if (!text->data) {
+            uint64_t room = first_room(in);
+            zostr_xallocmore(text, room);
+            if (room > read_block)
+                prepare_pages(text->data, room - read_block);
+        } else if (text->capacity - text->length <= read_block)
             zostr_xallocmore(text, read_block);
         ssize_t n = iobuf_get_some(in, text->data + text->length, text->capacity - text->length - 1);
         if (n == 0)
