@@ -51,11 +51,11 @@ statement
     | host_line
     ;
 
-/* Once an entry is complete, its data is made (host_data.h), and the text
- * before it is given back (text_release.h). */
+/* Once an entry is complete, its data is made (host_data.h) and kept in the
+ * text before it, or that text is given back (text_release.h). */
 host_line
     : STRING { host_new($1, lex_token_line); lex_mode = lex_after_name; } ':' inline_items NEWLINE
-      { host_data_make(host_table); text_release_before(lex_token_start); }
+      { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
     ;
 
 inline_items
@@ -71,7 +71,7 @@ inline_item
 /* An entry's line is that of its first token, the keyword. */
 host_block
     : CLIENT { entry_line = lex_token_line; } STRING { host_new($3, entry_line); } host_includes host_body
-      { host_data_make(host_table); text_release_before(lex_token_start); }
+      { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
     ;
 
 host_includes

@@ -4,6 +4,7 @@
 #include "compiler/assign_trace.h"
 #include "compiler/expand.h"
 #include "compiler/report.h"
+#include "compiler/text_release.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,8 +12,9 @@
 
 namespace {
 
-// The data of hosts is kept one after another in blocks of this size; data
-// longer than a quarter of a block gets a block of its own.
+// The data of hosts is kept in the text behind the parser while it has
+// room (text_release.h), and else one after another in blocks of this size;
+// data longer than a quarter of a block gets a block of its own.
 constexpr uint64_t data_block_size = 256 * 1024;
 char *data_next;
 uint64_t data_room;
@@ -22,8 +24,10 @@ uint64_t data_room;
     die_at_line(0, "out of memory", nullptr);
 }
 
-char *data_place(uint64_t length)
+char *data_place(uint64_t length, const char *bound)
 {
+    if (char *in_text = text_release_take(length, bound))
+        return in_text;
     if (length > data_block_size / 4) {
         auto *own = static_cast<char *>(malloc(length));
         if (!own)
@@ -42,12 +46,14 @@ char *data_place(uint64_t length)
     return at;
 }
 
-const char *keep_data(const char *data, uint64_t length)
+const char *keep_data(const char *data, uint64_t length, const char *bound)
 {
     if (length == 0)
         return "";
-    char *kept = data_place(length);
-    memcpy(kept, data, length);
+    char *kept = data_place(length, bound);
+    // The expansion's result is its own, but a place in the text may hold
+    // the host's own values: nothing may depend on the two never meeting.
+    memmove(kept, data, length);
     return kept;
 }
 
@@ -64,12 +70,12 @@ uint64_t kept_most(const host *h)
 
 } // namespace
 
-void host_data_make(host *h)
+void host_data_make(host *h, const char *bound)
 {
     expand_failure failure;
     if (!assign_trace_on && expand_host(h, kept_most(h), &failure) == expand_done) {
         h->data_length = expand_length();
-        h->data = keep_data(expand_data(), h->data_length);
+        h->data = keep_data(expand_data(), h->data_length, bound);
         host_vars_release(h);
         return;
     }

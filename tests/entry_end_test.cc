@@ -1,11 +1,13 @@
 // corvane_make makes a host's data as soon as its entry ends, keeps the
 // variables of a host whose data fails or would be long and makes that at
-// its turn, and gives back the text behind the parser. None of it may show:
-// the records, every message and their order are those of a compile that
-// makes every host's data at its turn, newest first, after the whole parse.
-// Each configuration runs twice: as it is, and with a line of 5,000 entries
-// (about 110 KB) after its first entry, so that the text of the first
-// entries is given back before the rest is read.
+// its turn, keeps the data over the text behind the parser and gives back
+// the text that the data does not reach. None of it may show: the records,
+// every message and their order are those of a compile that makes every
+// host's data at its turn, newest first, after the whole parse. Each
+// configuration runs twice: as it is, and with a line of 20,000 entries
+// (about 500 KB) after its first entry, whose data is far shorter than
+// their text: the text of the first entries is written over with data, and
+// most of the filler's is given back before the rest is read.
 #include "tests/support/compile_config.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +20,7 @@ namespace {
 std::string filler_line()
 {
     std::string line;
-    for (int i = 0; i < 5000; i++)
+    for (int i = 0; i < 20000; i++)
         line += "client f" + std::to_string(i) + " { a = 1; } ";
     return line + "\n";
 }
@@ -148,6 +150,31 @@ TEST(EntryEnd, RecordsOfEarlyEntries)
         ASSERT_GE(dump.size(), grow.size());
         EXPECT_EQ(dump.substr(dump.size() - grow.size()), grow) << c.size();
     }
+}
+
+// The data of an entry goes over the text behind it when it has room there,
+// and else to memory of its own: entries whose data is longer than their
+// text (a reference repeated) and entries whose data is shorter, in turn,
+// so that the first and every fifth or so of the long ones find no room.
+TEST(EntryEnd, DataLongerAndShorterThanItsText)
+{
+    std::string forty = "0123456789012345678901234567890123456789";
+    std::string config, expected;
+    for (int i = 0; i < 60; i++) {
+        std::string n = std::to_string(i);
+        if (i % 2 == 0) {
+            config += "client long" + n + " { a = " + forty + "; b = \"${a}${a}${a}\"; }\n";
+            expected = "client long" + n + " {\n  a=\"" + forty + "\";\n  b=\"" + forty + forty + forty +
+                       "\";\n  }\n" + expected;
+        } else {
+            config += "client short" + n + " { /* a comment that the data need not hold */ s = " + n + "; }\n";
+            expected = "client short" + n + " {\n  s=\"" + n + "\";\n  }\n" + expected;
+        }
+    }
+    compiled r = compile_config(CORVANE_MAKE_PATH, config);
+    ASSERT_EQ(r.result.err, "");
+    ASSERT_EQ(r.result.status, 0);
+    EXPECT_EQ(pellow(r.db), expected);
 }
 
 // The warnings of a check name early entries and classes by copies of
