@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,39 @@ TEST(Lexer, LineCounting)
     EXPECT_EQ(lex_mode, lex_normal);
     EXPECT_EQ(next_token(&value), STRING);
     EXPECT_EQ(config_line, 2);
+}
+
+// Quoted values of every length up to a few blocks of the scan, closed and
+// left open at the end of the text: the value, and the newlines counted
+// before the closing quote only (those right after it are the skipper's).
+TEST(Lexer, QuotedValuesOfAnyLength)
+{
+    for (int n = 0; n <= 50; n++) {
+        std::string v;
+        for (int i = 0; i < n; i++)
+            v += i % 7 == 3 ? '\n' : static_cast<char>('a' + i % 26);
+        const int64_t lines = std::count(v.begin(), v.end(), '\n');
+        std::string_view value;
+
+        std::string closed = "\"" + v + "\"\n\n\"x\ny\" z";
+        lex_start(closed.c_str());
+        EXPECT_EQ(next_token(&value), STRING);
+        EXPECT_EQ(value, v) << "length " << n;
+        EXPECT_EQ(config_line, 1 + lines) << "length " << n;
+        EXPECT_EQ(next_token(&value), STRING);
+        EXPECT_EQ(value, "x\ny");
+        EXPECT_EQ(lex_token_line, 3 + lines) << "length " << n;
+        EXPECT_EQ(next_token(&value), STRING);
+        EXPECT_EQ(lex_token_line, 4 + lines) << "length " << n;
+        EXPECT_EQ(next_token(&value), 0);
+
+        std::string open = "\"" + v;
+        lex_start(open.c_str());
+        EXPECT_EQ(next_token(&value), STRING);
+        EXPECT_EQ(value, v) << "open, length " << n;
+        EXPECT_EQ(config_line, 1 + lines) << "open, length " << n;
+        EXPECT_EQ(next_token(&value), 0);
+    }
 }
 
 // The counter goes on past 2^31 (and the report prints it) instead of
