@@ -1,4 +1,5 @@
-// The text form of a record (see record_text.h). The data is copied eight bytes at a time, each word searched at once for the
+// The text form of a record (see record_text.h). The data is copied eight
+// bytes at a time, each word searched at once for the
 // bytes that the data rule transforms: a NUL always, an "=" only while the
 // item's value has not been opened yet.
 #include "cdb/record_text.h"
@@ -18,7 +19,7 @@ constexpr uint64_t byte_equals = byte_ones * '=';
 // memory stays the same whatever the database.
 constexpr uint32_t memo_limit = 4096;
 unsigned char memo_data[memo_limit + record_text_overrun];
-unsigned char memo_text[5 * memo_limit + record_text_overrun];
+unsigned char memo_text[5 + 5 * memo_limit + 2 + record_text_overrun];
 uint32_t memo_data_length = UINT32_MAX;  // none kept yet
 size_t memo_text_length;
 
@@ -51,10 +52,17 @@ uint64_t load_word(const unsigned char *p)
     return w;
 }
 
-// Keys and the data of ranges are short: they are copied and compared a
-// word at a time, within the overrun, without a call to the library, whose
-// wider steps pay off only for longer texts.
-constexpr size_t short_text = 64;
+// The bits of the first n bytes of a word in memory order (n below 8).
+uint64_t byte_mask(size_t n)
+{
+    uint64_t low = (uint64_t{1} << (8 * n)) - 1;
+    return std::endian::native == std::endian::little ? low : ~(~uint64_t{0} >> (8 * n));
+}
+
+// Keys and the data of ranges are short: they are copied and compared
+// sixteen bytes at a time, within the overrun, without a call to the
+// library, whose wider steps pay off only for longer texts.
+constexpr size_t short_text = 96;
 
 unsigned char *copy_words(unsigned char *out, const unsigned char *p, size_t n)
 {
@@ -62,11 +70,8 @@ unsigned char *copy_words(unsigned char *out, const unsigned char *p, size_t n)
         std::memcpy(out, p, n);
         return out + n;
     }
-    size_t i = 0;
-    for (; i + 16 <= n; i += 16)
+    for (size_t i = 0; i < n; i += 16)
         std::memcpy(out + i, p + i, 16);
-    for (; i < n; i += 8)
-        std::memcpy(out + i, p + i, 8);
     return out + n;
 }
 
@@ -76,15 +81,22 @@ bool equal_words(const unsigned char *a, const unsigned char *b, size_t n)
     if (n > short_text)
         return std::memcmp(a, b, n) == 0;
     size_t i = 0;
-    for (; i + 8 <= n; i += 8)
-        if (load_word(a + i) != load_word(b + i))
+    for (; i + 16 <= n; i += 16)
+        if (((load_word(a + i) ^ load_word(b + i)) | (load_word(a + i + 8) ^ load_word(b + i + 8))) != 0)
             return false;
     if (i == n)
         return true;
-    unsigned shift = static_cast<unsigned>(8 * (8 - (n - i)));
-    uint64_t head = std::endian::native == std::endian::little ? ~uint64_t{0} >> shift
-                                                                : ~uint64_t{0} << shift;
-    return ((load_word(a + i) ^ load_word(b + i)) & head) == 0;
+    // The last part, of 1 to 15 bytes: its own bytes only.
+    size_t rest = n - i;
+    uint64_t first = load_word(a + i) ^ load_word(b + i);
+    uint64_t second = load_word(a + i + 8) ^ load_word(b + i + 8);
+    if (rest < 8) {
+        first &= byte_mask(rest);
+        second = 0;
+    } else {
+        second &= byte_mask(rest - 8);
+    }
+    return (first | second) == 0;
 }
 
 // A word is stored whole before its first special byte is known; the text
@@ -123,19 +135,23 @@ unsigned char *data_text(unsigned char *out, const unsigned char *p, const unsig
     return out;
 }
 
-unsigned char *remembered_data_text(unsigned char *out, const unsigned char *data, uint32_t n)
+// The text after the key: " {\n  ", the data's text and "}\n"; for data
+// equal to the last, the text remembered whole.
+unsigned char *remembered_tail(unsigned char *out, const unsigned char *data, uint32_t n)
 {
     if (n == memo_data_length && equal_words(data, memo_data, n))
         return copy_words(out, memo_text, memo_text_length);
+    unsigned char *start = out;
     bool quoted = false;
-    unsigned char *end = data_text(out, data, data + n, &quoted);
+    out = put_text(out, " {\n  ", 5);
+    out = put_text(data_text(out, data, data + n, &quoted), "}\n", 2);
     if (n <= memo_limit) {
         std::memcpy(memo_data, data, n);
         memo_data_length = n;
-        memo_text_length = static_cast<size_t>(end - out);
-        std::memcpy(memo_text, out, memo_text_length);
+        memo_text_length = static_cast<size_t>(out - start);
+        std::memcpy(memo_text, start, memo_text_length);
     }
-    return end;
+    return out;
 }
 
 }  // namespace
@@ -144,9 +160,7 @@ unsigned char *record_text(unsigned char *out, const unsigned char *key, uint32_
                            const unsigned char *data, uint32_t data_length)
 {
     out = put_text(out, "client ", 7);
-    out = put_text(copy_words(out, key, key_length), " {\n  ", 5);
-    out = remembered_data_text(out, data, data_length);
-    return put_text(out, "}\n", 2);
+    return remembered_tail(copy_words(out, key, key_length), data, data_length);
 }
 
 unsigned char *record_text_data(unsigned char *out, const unsigned char *data, uint32_t data_length,

@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// Copies and loads run a word at a time: the key and the data must be
-// readable this far past their ends, and the output has to have this much
-// room beyond the text.
-constexpr size_t record_text_overrun = 8;
+// Copies and loads run up to sixteen bytes at a time: the key and the data
+// must be readable this far past their ends, and the output has to have this
+// much room beyond the text.
+constexpr size_t record_text_overrun = 16;
 
 // The most room that record_text can need: each data byte gives at most five
 // bytes of text, and a copy may overrun the text by a word.

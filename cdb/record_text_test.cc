@@ -103,6 +103,26 @@ TEST(RecordText, RepeatedDataAndDataThatDiffersLate)
         EXPECT_EQ(run_text("10.0.0.1", d), rule_text("10.0.0.1", d));
 }
 
+// Data of every length up to a few parts of the comparison, after the same
+// data, and changed at every place after it: each byte counts, wherever it
+// stands in its part, and none past the end does.
+TEST(RecordText, EqualDataOfEveryLengthChangedAtEveryPlace)
+{
+    for (size_t length = 0; length <= 50; length++) {
+        std::string data;
+        for (size_t i = 0; i < length; i++)
+            data += i % 9 == 8 ? '\0' : i % 9 == 2 ? '=' : static_cast<char>('a' + i % 26);
+        EXPECT_EQ(run_text("k", data), rule_text("k", data));
+        EXPECT_EQ(run_text("k", data), rule_text("k", data)) << "again, length " << length;
+        for (size_t at = 0; at < length; at++) {
+            std::string changed = data;
+            changed[at] = changed[at] == 'q' ? 'r' : 'q';
+            EXPECT_EQ(run_text("k", changed), rule_text("k", changed)) << "length " << length << ", at " << at;
+            EXPECT_EQ(run_text("k", data), rule_text("k", data)) << "length " << length << ", at " << at;
+        }
+    }
+}
+
 TEST(RecordText, DataLongerThanWhatIsRemembered)
 {
     std::string data;

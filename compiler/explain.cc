@@ -206,8 +206,9 @@ void put_item(const char *item, uint32_t length)
     // The rule reads and writes a word at a time past the item's end.
     static zostr room;
     static zostr copy;
+    static const char zeros[record_text_overrun] = {};
     zostr_xdup_mem(&copy, item, length);
-    zostr_xadd_mem(&copy, "\0\0\0\0\0\0\0\0", record_text_overrun);
+    zostr_xadd_mem(&copy, zeros, record_text_overrun);
     zostr_xdup_mem(&room, "", 0);
     zostr_xallocmore(&room, 5 * uint64_t{length} + record_text_overrun);
     bool quoted = false;

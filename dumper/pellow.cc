@@ -58,8 +58,7 @@ void print_record(uint32_t key_length, uint32_t data_length)
 {
     uint64_t bound = record_text_bound(key_length, data_length);
     uint64_t record = uint64_t{key_length} + data_length;
-    if (bound <= pellow_block_size &&
-        record <= static_cast<uint64_t>(pellow_in.end - pellow_in.pos)) {
+    if (record <= static_cast<uint64_t>(pellow_in.end - pellow_in.pos) && bound <= pellow_block_size) {
         if (bound > static_cast<uint64_t>(pellow_out.end - pellow_out.pos))
             pellow_drain();
         const unsigned char *key = pellow_in.pos;
@@ -85,11 +84,11 @@ int main()
     if (end_of_records <= cdb_header_size)
         pellow_finish();
 
-    // Positions are unsigned 32-bit; every test is a difference from
-    // end_of_records, which the position never passes, so none can overflow.
-    uint32_t position = cdb_header_size;
+    // What is left of the records, counted down: each record must fit in it
+    // whole, head, key and data, and the last must end where it ends.
+    uint32_t left = end_of_records - cdb_header_size;
     for (;;) {
-        if (end_of_records - position <= 7)
+        if (left <= 7)
             pellow_bad_format();
         // Most heads lie whole in the input read.
         if (pellow_in.end - pellow_in.pos >= 8) {
@@ -98,18 +97,14 @@ int main()
         } else {
             pellow_read(head, 8);
         }
-        position += 8;
         uint32_t key_length = cdb_load_u32(head);
         uint32_t data_length = cdb_load_u32(head + 4);
-        if (key_length > end_of_records - position)
+        uint64_t record = uint64_t{key_length} + data_length;
+        if (record > left - 8)
             pellow_bad_format();
-        position += key_length;
-        if (data_length > end_of_records - position)
-            pellow_bad_format();
-
+        left -= static_cast<uint32_t>(8 + record);
         print_record(key_length, data_length);
-        position += data_length;
-        if (position >= end_of_records)
+        if (left == 0)
             pellow_finish();
     }
 }

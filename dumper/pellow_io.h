@@ -9,9 +9,10 @@
 #include <cstdint>
 
 // The size of both buffers. The input buffer has pellow_overrun spare bytes
-// beyond it, so that a word may be loaded from any place in the input read.
+// beyond it, so that sixteen bytes may be loaded from any place in the input
+// read.
 constexpr size_t pellow_block_size = 65536;
-constexpr size_t pellow_overrun = 8;
+constexpr size_t pellow_overrun = 16;
 
 // The one input (standard input) and the one output (standard output) of a
 // run: the bytes from pos to end are read and not yet consumed, or, for the
