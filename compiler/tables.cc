@@ -49,6 +49,7 @@ size_t kept_room;
 // first in a block stays as aligned as the block.
 constexpr size_t kept_alignment = 8;
 
+// Room for a T, to be set up by the caller.
 template <typename T>
 T *keep()
 {
@@ -59,7 +60,7 @@ T *keep()
             out_of_memory();
         kept_room = kept_block_size;
     }
-    T *p = new (kept_next) T{};
+    T *p = reinterpret_cast<T *>(kept_next);
     kept_next += sizeof(T);
     kept_room -= sizeof(T);
     return p;
@@ -140,7 +141,7 @@ host_var *host_var_new()
         host_block = next;
         host_block_used = 0;
     }
-    return new (&host_block->vars[host_block_used++]) host_var{};
+    return &host_block->vars[host_block_used++];
 }
 
 var_index *new_index()
@@ -186,23 +187,51 @@ void index_new_var(var_list *vars, host_var *v, var_owner owner)
         index_var(vars->index, u);
 }
 
-// Puts v, a new record, at the end of the list.
+// The names of the current host's variables, each marked by a bit of one
+// word: a name whose bit is clear is not in the list, so most assignments
+// and includes know their name is new without a search.
+const var_list *marked_list;
+uint64_t marked_names;
+
+uint64_t name_mark(std::string_view name)
+{
+    if (name.empty())
+        return 1;
+    auto first = static_cast<unsigned char>(name.front());
+    auto last = static_cast<unsigned char>(name.back());
+    uint32_t h = (static_cast<uint32_t>(name.size()) * 0x9E37u) ^ (first * 0x85EBu) ^ (last * 0xC2B3u);
+    return uint64_t{1} << ((h ^ (h >> 7)) & 63);
+}
+
+// The variable called name in the list, or null; from the marks when the
+// list is the current host's.
+host_var *var_lookup(const var_list *vars, std::string_view name)
+{
+    if (vars == marked_list && !(marked_names & name_mark(name)))
+        return nullptr;
+    return var_find(vars, name);
+}
+
+// Puts v, a record not yet set up, at the end of the list.
 host_var *var_add(var_list *vars, host_var *v, std::string_view name, std::string_view value,
                   int64_t line, var_owner owner)
 {
-    v->name = name;
-    v->value = value;
-    v->line = line;
+    uint32_t index = 0;
     if (vars->last) {
         if (vars->last->index == var_list_most - 1)
             out_of_memory();
-        v->index = vars->last->index + 1;
-        vars->last->next = v;
-    } else {
-        vars->first = v;
+        index = vars->last->index + 1;
     }
+    new (v) host_var{name, value, nullptr, line, index, 0};
+    if (vars->last)
+        vars->last->next = v;
+    else
+        vars->first = v;
     vars->last = v;
-    index_new_var(vars, v, owner);
+    if (vars == marked_list)
+        marked_names |= name_mark(name);
+    if (vars->index || index >= unindexed_most)
+        index_new_var(vars, v, owner);
     return v;
 }
 
@@ -248,7 +277,7 @@ void var_assign(var_list *vars, host_var *v, var_owner owner, assign_kind kind, 
 void var_set(var_list *vars, var_owner owner, assign_kind kind, std::string_view name,
              std::string_view value, const char *duplicate)
 {
-    var_assign(vars, var_find(vars, name), owner, kind, name, value, duplicate, nullptr);
+    var_assign(vars, var_lookup(vars, name), owner, kind, name, value, duplicate, nullptr);
 }
 
 // The variable called name among those up to last (or none, for a null
@@ -256,6 +285,8 @@ void var_set(var_list *vars, var_owner owner, assign_kind kind, std::string_view
 host_var *var_find_until(const var_list *vars, std::string_view name, const host_var *last)
 {
     if (!last)
+        return nullptr;
+    if (vars == marked_list && !(marked_names & name_mark(name)))
         return nullptr;
     if (vars->index)
         return var_find(vars, name);
@@ -398,6 +429,8 @@ void host_vars_keep(host *h, bool copy_texts)
 void host_new(std::string_view name, int64_t line)
 {
     table_new(&host_table, &hosts, host_name_of, name, line, "duplicate host name");
+    marked_list = &host_table->variables;
+    marked_names = 0;
 }
 
 void class_new(std::string_view name, int64_t line)
@@ -407,7 +440,21 @@ void class_new(std::string_view name, int64_t line)
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    var_set(&host_table->variables, current_host, kind, name, value, host_duplicate);
+    var_list *vars = &host_table->variables;
+    // Most assignments give the current host a new variable, in a block
+    // with room, in a list too short for an index: that is all done here.
+    uint64_t mark = name_mark(name);
+    host_var *last = vars->last;
+    if (vars == marked_list && !(marked_names & mark) && last && uint32_t{last->index} + 1 < unindexed_most &&
+        host_block && host_block_used < host_block_vars && !assign_trace_on) {
+        host_var *v = &host_block->vars[host_block_used++];
+        new (v) host_var{name, value, nullptr, config_line, uint32_t{last->index} + 1, 0};
+        last->next = v;
+        vars->last = v;
+        marked_names |= mark;
+        return;
+    }
+    var_set(vars, current_host, kind, name, value, host_duplicate);
 }
 
 void class_set(assign_kind kind, std::string_view name, std::string_view value)
