@@ -3,8 +3,11 @@
 // machine's byte order and word size.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 // The layout: a 2048-byte header of 256 (table position, slot count) pairs,
 // then the records from offset 2048, then the 256 hash tables.
@@ -22,6 +25,12 @@ uint32_t cdb_hash(const void *key, size_t length);
 
 constexpr void cdb_store_u32(unsigned char *p, uint32_t v)
 {
+    // On a little-endian machine the word's bytes are already in order: one
+    // store, which the compiler does not always make of the four below.
+    if (!std::is_constant_evaluated() && std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, sizeof v);
+        return;
+    }
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
     p[2] = static_cast<unsigned char>(v >> 16);

@@ -5,7 +5,16 @@ uint32_t cdb_hash(const void *key, size_t length)
 {
     const unsigned char *p = static_cast<const unsigned char *>(key);
     uint32_t h = cdb_hash_start;
-    for (size_t i = 0; i < length; i++)
+    // Every step waits for the one before; four to a round spare the loop's
+    // own work, which costs as much as a step.
+    size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        h = cdb_hash_step(h, p[i]);
+        h = cdb_hash_step(h, p[i + 1]);
+        h = cdb_hash_step(h, p[i + 2]);
+        h = cdb_hash_step(h, p[i + 3]);
+    }
+    for (; i < length; i++)
         h = cdb_hash_step(h, p[i]);
     return h;
 }

@@ -31,6 +31,15 @@ TEST(CdbHash, WrapsModulo2To32)
     for (unsigned char c : key)
         h = ((h * 33) % 4294967296u) ^ c;
     EXPECT_EQ(cdb_hash(key.data(), key.size()), static_cast<uint32_t>(h));
+
+    // Keys of every length up to a few rounds of the loop.
+    std::string varied("10.20.30.40-a\xff\x80" "b=c\0d,e;fghij", 28);
+    for (size_t n = 0; n <= varied.size(); n++) {
+        uint64_t g = 5381;
+        for (size_t i = 0; i < n; i++)
+            g = ((g * 33) % 4294967296u) ^ static_cast<unsigned char>(varied[i]);
+        EXPECT_EQ(cdb_hash(varied.data(), n), static_cast<uint32_t>(g)) << "length " << n;
+    }
 }
 
 TEST(CdbCodec, LittleEndianWords)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <unistd.h>
 
@@ -141,6 +142,25 @@ void cdb_writer_add(iobuf *out, const char *key, uint32_t key_length, const char
     unsigned char head[8];
     cdb_store_u32(head, key_length);
     cdb_store_u32(head + 4, data_length);
+    uint64_t record = sizeof head + uint64_t{key_length} + data_length;
+    // Most records go into the output's buffer whole, where no put can fail:
+    // they are copied there at once, and cdb_position is checked once.
+    if (record < out->cap - out->len) {
+        char *at = out->buf + out->len;
+        memcpy(at, head, sizeof head);
+        if (key_length != 0)
+            memcpy(at + sizeof head, key, key_length);
+        if (data_length != 0)
+            memcpy(at + sizeof head + key_length, data, data_length);
+        out->len += record;
+        uint32_t h = cdb_hash(key, key_length);
+        if (!cdb_writer_push_entry(cdb_the_writer, h, cdb_position, cdb_writer_allocator))
+            cdb_out_of_memory();
+        if (record > cdb_position_limit - cdb_position)
+            die(0, "database too large");
+        cdb_position += static_cast<uint32_t>(record);
+        return;
+    }
     put_or_die(out, head, sizeof head);
     uint32_t h = cdb_hash(key, key_length);
     put_or_die(out, key, key_length);
