@@ -5,6 +5,7 @@
 #include "lib/zostr.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <netinet/in.h>
@@ -19,15 +20,30 @@ const key_failure prefix_too_short{"bad /mask in input", "/number <20"};
 zostr item_text;   // the item being split, terminated
 zostr scratch;     // the address text of a network, the key of a range
 
+// Every octet in decimal without leading zeros, in the first bytes of its
+// entry, and the number of them in the last.
+constexpr std::array<std::array<char, 4>, 256> octet_texts = [] {
+    std::array<std::array<char, 4>, 256> texts{};
+    for (unsigned n = 0; n < 256; n++) {
+        std::array<char, 4> &t = texts[n];
+        char digits = 0;
+        if (n >= 100)
+            t[static_cast<size_t>(digits++)] = static_cast<char>('0' + n / 100);
+        if (n >= 10)
+            t[static_cast<size_t>(digits++)] = static_cast<char>('0' + n / 10 % 10);
+        t[static_cast<size_t>(digits++)] = static_cast<char>('0' + n % 10);
+        t[3] = digits;
+    }
+    return texts;
+}();
+
 // Writes n (at most 255) in decimal without leading zeros; returns the end.
+// Three bytes are written whatever the length: p has room for them.
 char *put_octet(char *p, unsigned n)
 {
-    if (n >= 100)
-        *p++ = static_cast<char>('0' + n / 100);
-    if (n >= 10)
-        *p++ = static_cast<char>('0' + n / 10 % 10);
-    *p++ = static_cast<char>('0' + n % 10);
-    return p;
+    const std::array<char, 4> &t = octet_texts[n];
+    memcpy(p, t.data(), 3);
+    return p + t[3];
 }
 
 // Writes the first three octets of a in dotted decimal with the "." after
@@ -111,7 +127,8 @@ void range_keys(const char *item, size_t length, const char *dash, key_sink sink
         zostr_xallocmore(&scratch, room + 1);
     for (uint64_t n = start; n <= end; n++) {
         char *p = put_octet(scratch.data + prefix, static_cast<unsigned>(n));
-        memcpy(p, suffix, suffix_length);
+        if (suffix_length != 0)
+            memcpy(p, suffix, suffix_length);
         sink(context, scratch.data, static_cast<size_t>(p - scratch.data) + suffix_length);
     }
 }
