@@ -302,12 +302,32 @@ host_var *var_find_until(const var_list *vars, std::string_view name, const host
 // assignments, so a variable that is already set is a duplicate. A class
 // has each name once, so each of its variables is looked for only among
 // the variables that were there before the include.
+// Most assignments and includes give the current host a new variable, in a
+// block with room, in a list too short for an index, with no explanation
+// traced: such a variable is set up and linked here at once. False when the
+// case is another, which the rules then take in full.
+bool add_new_at_once(var_list *vars, std::string_view name, std::string_view value)
+{
+    uint64_t mark = name_mark(name);
+    host_var *last = vars->last;
+    if (vars != marked_list || (marked_names & mark) || !last || uint32_t{last->index} + 1 >= unindexed_most ||
+        !host_block || host_block_used >= host_block_vars || assign_trace_on)
+        return false;
+    host_var *v = &host_block->vars[host_block_used++];
+    new (v) host_var{name, value, nullptr, config_line, uint32_t{last->index} + 1, 0};
+    last->next = v;
+    vars->last = v;
+    marked_names |= mark;
+    return true;
+}
+
 void var_include(var_list *vars, var_owner owner, const host_class *c, const char *duplicate)
 {
     const host_var *before = vars->last;
     for (host_var *v = c->variables.first; v; v = v->next)
-        var_assign(vars, var_find_until(vars, v->name, before), owner, assign_plain, v->name, v->value,
-                   duplicate, v);
+        if (!add_new_at_once(vars, v->name, v->value))
+            var_assign(vars, var_find_until(vars, v->name, before), owner, assign_plain, v->name, v->value,
+                       duplicate, v);
 }
 
 // Hosts and classes are numbered in the order they are made (the index of
@@ -441,20 +461,8 @@ void class_new(std::string_view name, int64_t line)
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
 {
     var_list *vars = &host_table->variables;
-    // Most assignments give the current host a new variable, in a block
-    // with room, in a list too short for an index: that is all done here.
-    uint64_t mark = name_mark(name);
-    host_var *last = vars->last;
-    if (vars == marked_list && !(marked_names & mark) && last && uint32_t{last->index} + 1 < unindexed_most &&
-        host_block && host_block_used < host_block_vars && !assign_trace_on) {
-        host_var *v = &host_block->vars[host_block_used++];
-        new (v) host_var{name, value, nullptr, config_line, uint32_t{last->index} + 1, 0};
-        last->next = v;
-        vars->last = v;
-        marked_names |= mark;
-        return;
-    }
-    var_set(vars, current_host, kind, name, value, host_duplicate);
+    if (!add_new_at_once(vars, name, value))
+        var_set(vars, current_host, kind, name, value, host_duplicate);
 }
 
 void class_set(assign_kind kind, std::string_view name, std::string_view value)
