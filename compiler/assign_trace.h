@@ -4,7 +4,7 @@
 // it; the tables then cost what they cost without it.
 #pragma once
 
-#include "compiler/zarray.h"
+#include "lib/zarray.h"
 
 #include <cstdint>
 

@@ -12,7 +12,7 @@
 #pragma once
 
 #include "compiler/tables.h"
-#include "compiler/zarray.h"
+#include "lib/zarray.h"
 
 #include <cstdint>
 #include <string_view>

@@ -3,7 +3,7 @@
 #include "compiler/emit.h"
 
 #include "cdb/cdb_writer.h"
-#include "compiler/expand.h"
+#include "compiler/expand/expand.h"
 #include "compiler/keys.h"
 #include "compiler/report.h"
 #include "lib/die.h"

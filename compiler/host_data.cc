@@ -2,7 +2,7 @@
 #include "compiler/host_data.h"
 
 #include "compiler/assign_trace.h"
-#include "compiler/expand.h"
+#include "compiler/expand/expand.h"
 #include "compiler/report.h"
 #include "compiler/text_release.h"
 

@@ -1,7 +1,8 @@
-// zarray: a growable array of plain records kept in the block of a zostr,
-// for the scratch tables of record generation. Growth and the report of
-// exhausted memory are the string library's. The block may move when the
-// array grows, so pointers into it are good only until the next push.
+// zarray: a growable array of plain records held in the block of a zostr,
+// for the scratch tables of the expansion, the check and the explanation.
+// Growth and the report of exhausted memory are the string library's. The
+// block may move when the array grows, so pointers into it are good only
+// until the next push.
 #pragma once
 
 #include "lib/zostr.h"

@@ -15,7 +15,7 @@
 // data past the limit or too long to build before it is known to fit the
 // database) is left to the general expansion, which starts afresh and
 // reports what it finds.
-#include "compiler/expand_state.h"
+#include "compiler/expand/state.h"
 
 #include <cstring>
 
@@ -25,52 +25,27 @@ namespace {
 // once a record needs it, and not at all when it cannot fit.
 constexpr uint64_t direct_most = uint64_t{1} << 20;
 
-struct direct_ref {
-    uint64_t at;        // the "$" in the value
-    uint64_t end;       // just past the "}"
-    uint32_t var;
-};
-
-enum walk_state : uint8_t { unseen, on_walk, ordered };
-
-struct direct_var {
-    uint32_t ref_begin;
-    uint32_t ref_count;
-    walk_state state;
-    uint64_t length;    // of the expansion
-    uint64_t at;        // where the expansion stands in the data
-};
-
-struct walk_frame {
-    uint32_t var;
-    uint32_t next_ref;
-};
-
-// The arrays of a host are sized once, and then filled in place.
-zarray<direct_ref> refs;
-zarray<direct_var> dvars;
-bool refer_back;            // every reference is to a variable before it
-zarray<uint32_t> order;     // every variable after those it refers to
-uint32_t order_count;
-zarray<walk_frame> walk;
-zostr data;
-
-direct_var *dvar(uint32_t var)
+uint64_t value_length(const expansion *run, uint32_t var)
 {
-    return zarray_at(&dvars, var);
+    return var_at(run, var)->value.size();
 }
 
-const direct_ref *ref_of(const direct_var *d, uint32_t i)
+direct_var *dvar(expansion *run, uint32_t var)
 {
-    return zarray_at(&refs, d->ref_begin + i);
+    return zarray_at(&run->direct_vars, var);
+}
+
+const direct_ref *ref_of(const expansion *run, const direct_var *d, uint32_t i)
+{
+    return zarray_at(&run->direct_refs, d->ref_begin + i);
 }
 
 // Lists the references of var's value; false if it is not plain.
-bool list_refs(uint32_t var)
+bool list_refs(expansion *run, uint32_t var)
 {
-    const char *value = var_at(var)->value.data();
-    uint64_t length = value_length(var);
-    direct_var d{static_cast<uint32_t>(zarray_size(&refs)), 0, unseen, 0, 0};
+    const char *value = var_at(run, var)->value.data();
+    uint64_t length = value_length(run, var);
+    direct_var d{0, 0, static_cast<uint32_t>(zarray_size(&run->direct_refs)), 0, direct_unseen};
     for (uint64_t p = 0;;) {
         const void *dollar = memchr(value + p, '$', length - p);
         if (!dollar)
@@ -86,58 +61,58 @@ bool list_refs(uint32_t var)
         uint64_t name_length = end - 1 - (at + 2);
         if (memchr(name, '$', name_length))
             return false;
-        int32_t target = var_lookup(name, name_length);
+        int32_t target = name_lookup(run, name, name_length);
         if (target < 0)
             return false;
-        zarray_push(&refs, direct_ref{at, end, static_cast<uint32_t>(target)});
-        refer_back &= static_cast<uint32_t>(target) < var;
+        zarray_push(&run->direct_refs, direct_ref{at, end, static_cast<uint32_t>(target)});
+        run->direct_refer_back &= static_cast<uint32_t>(target) < var;
         d.ref_count++;
         p = end;
     }
-    *dvar(var) = d;
+    *dvar(run, var) = d;
     return true;
 }
 
-void put_in_order(uint32_t var)
+void put_in_order(expansion *run, uint32_t var)
 {
-    dvar(var)->state = ordered;
-    *zarray_at(&order, order_count++) = var;
+    dvar(run, var)->state = direct_ordered;
+    *zarray_at(&run->direct_order, run->direct_order_count++) = var;
 }
 
 // Orders the variables reachable from root, each after the ones it refers
 // to; false on a cycle.
-bool order_from(uint32_t root)
+bool order_from(expansion *run, uint32_t root)
 {
     uint32_t depth = 0;
-    *zarray_at(&walk, depth++) = walk_frame{root, 0};
-    dvar(root)->state = on_walk;
+    *zarray_at(&run->direct_walk, depth++) = direct_walk_frame{root, 0};
+    dvar(run, root)->state = direct_on_walk;
     while (depth) {
-        walk_frame *top = zarray_at(&walk, depth - 1);
-        const direct_var *d = dvar(top->var);
+        direct_walk_frame *top = zarray_at(&run->direct_walk, depth - 1);
+        const direct_var *d = dvar(run, top->var);
         if (top->next_ref == d->ref_count) {
-            put_in_order(top->var);
+            put_in_order(run, top->var);
             depth--;
             continue;
         }
-        uint32_t target = ref_of(d, top->next_ref++)->var;
-        if (dvar(target)->state == on_walk)
+        uint32_t target = ref_of(run, d, top->next_ref++)->var;
+        if (dvar(run, target)->state == direct_on_walk)
             return false;
-        if (dvar(target)->state == unseen) {
-            dvar(target)->state = on_walk;
-            *zarray_at(&walk, depth++) = walk_frame{target, 0};
+        if (dvar(run, target)->state == direct_unseen) {
+            dvar(run, target)->state = direct_on_walk;
+            *zarray_at(&run->direct_walk, depth++) = direct_walk_frame{target, 0};
         }
     }
     return true;
 }
 
 // The length of var's expansion, its references' already known.
-uint64_t expanded_length(uint32_t var)
+uint64_t expanded_length(expansion *run, uint32_t var)
 {
-    const direct_var *d = dvar(var);
-    uint64_t length = value_length(var);
+    const direct_var *d = dvar(run, var);
+    uint64_t length = value_length(run, var);
     for (uint32_t i = 0; i < d->ref_count; i++) {
-        const direct_ref *r = ref_of(d, i);
-        length = length - (r->end - r->at) + dvar(r->var)->length;
+        const direct_ref *r = ref_of(run, d, i);
+        length = length - (r->end - r->at) + dvar(run, r->var)->length;
         if (length > direct_most)
             return length;
     }
@@ -152,20 +127,21 @@ char *put(char *p, const char *bytes, uint64_t n)
 
 // Writes var's expansion in its place, those of the variables it refers to
 // being in theirs.
-void write_expansion(uint32_t var)
+void write_expansion(expansion *run, uint32_t var)
 {
-    const direct_var *d = dvar(var);
-    const char *value = var_at(var)->value.data();
-    char *p = data.data + d->at;
+    const direct_var *d = dvar(run, var);
+    const char *value = var_at(run, var)->value.data();
+    char *data = run->data.data;
+    char *p = data + d->at;
     uint64_t done = 0;
     for (uint32_t i = 0; i < d->ref_count; i++) {
-        const direct_ref *r = ref_of(d, i);
-        const direct_var *target = dvar(r->var);
+        const direct_ref *r = ref_of(run, d, i);
+        const direct_var *target = dvar(run, r->var);
         p = put(p, value + done, r->at - done);
-        p = put(p, data.data + target->at, target->length);
+        p = put(p, data + target->at, target->length);
         done = r->end;
     }
-    put(p, value + done, value_length(var) - done);
+    put(p, value + done, value_length(run, var) - done);
 }
 
 // An empty block with room for n bytes.
@@ -179,71 +155,71 @@ char *room_for(zostr *s, uint64_t n)
 
 // Orders the variables, each after those it refers to; false on a cycle.
 // When they only refer back, the list's order is such an order already.
-bool order_vars(uint32_t n)
+bool order_vars(expansion *run, uint32_t n)
 {
-    zarray_resize(&order, n);
-    order_count = 0;
-    if (refer_back) {
+    zarray_resize(&run->direct_order, n);
+    run->direct_order_count = 0;
+    if (run->direct_refer_back) {
         for (uint32_t k = 0; k < n; k++)
-            *zarray_at(&order, order_count++) = k;
+            *zarray_at(&run->direct_order, run->direct_order_count++) = k;
         return true;
     }
-    zarray_resize(&walk, n);
+    zarray_resize(&run->direct_walk, n);
     for (uint32_t k = 0; k < n; k++) {
-        if (dvar(k)->state != unseen)
+        if (dvar(run, k)->state != direct_unseen)
             continue;
-        if (!dvar(k)->ref_count)
-            put_in_order(k);
-        else if (!order_from(k))
+        if (!dvar(run, k)->ref_count)
+            put_in_order(run, k);
+        else if (!order_from(run, k))
             return false;
     }
     return true;
 }
 
-bool plain_host(uint32_t n)
+bool plain_host(expansion *run, uint32_t n)
 {
-    zarray_cut(&refs, 0);
-    zarray_resize(&dvars, n);
-    refer_back = true;
+    zarray_cut(&run->direct_refs, 0);
+    zarray_resize(&run->direct_vars, n);
+    run->direct_refer_back = true;
     for (uint32_t k = 0; k < n; k++)
-        if (var_at(k)->name.find('$') != std::string_view::npos || !list_refs(k))
+        if (var_at(run, k)->name.find('$') != std::string_view::npos || !list_refs(run, k))
             return false;
-    return order_vars(n);
+    return order_vars(run, n);
 }
 
 } // namespace
 
-bool expand_direct(uint64_t limit, const char **out, uint64_t *out_length)
+bool expand_direct(expansion *run)
 {
-    uint32_t n = static_cast<uint32_t>(zarray_size(&ex.vars));
-    if (!plain_host(n))
+    uint32_t n = run->var_count;
+    if (!plain_host(run, n))
         return false;
     for (uint32_t i = 0; i < n; i++) {
-        uint32_t var = *zarray_at(&order, i);
-        dvar(var)->length = expanded_length(var);
-        if (dvar(var)->length > direct_most)
+        uint32_t var = *zarray_at(&run->direct_order, i);
+        dvar(run, var)->length = expanded_length(run, var);
+        if (dvar(run, var)->length > direct_most)
             return false;
     }
     // Each item is the name, "=", the expansion and a NUL byte.
     uint64_t total = 0;
     for (uint32_t k = 0; k < n; k++) {
-        direct_var *d = dvar(k);
-        d->at = total + var_at(k)->name.size() + 1;
+        direct_var *d = dvar(run, k);
+        d->at = total + var_at(run, k)->name.size() + 1;
         total = d->at + d->length + 1;
-        if (total > direct_most || total > limit)
+        if (total > direct_most || total > run->limit)
             return false;
     }
-    char *p = room_for(&data, total);
+    char *p = room_for(&run->data, total);
     for (uint32_t k = 0; k < n; k++) {
-        std::string_view name = var_at(k)->name;
+        std::string_view name = var_at(run, k)->name;
         p = put(p, name.data(), name.size());
         *p++ = '=';
-        p += dvar(k)->length;
+        p += dvar(run, k)->length;
         *p++ = 0;
     }
     for (uint32_t i = 0; i < n; i++)
-        write_expansion(*zarray_at(&order, i));
-    *out = data.data;
-    *out_length = total;
+        write_expansion(run, *zarray_at(&run->direct_order, i));
+    run->data_written = run->data.data;
+    run->data_length = total;
     return true;
 }
