@@ -78,8 +78,10 @@ def table(results, workdir, workloads):
             base = rows[floor][0]
             label = f"{group.replace('disk', 'compile')} ({place})"
             for command, (median, rss) in rows.items():
+                # A floor too short for hyperfine to tell from nothing has no ratio.
+                to_floor = f"{median / base:.2f}" if base > 0 else "-"
                 lines.append(f"| {w} | {n} | {label} | {command} | {median * 1000:.1f} ms | "
-                             f"{median / base:.2f} | {rss / 1024:.1f} MiB |")
+                             f"{to_floor} | {rss / 1024:.1f} MiB |")
     return lines, found
 
 
@@ -133,6 +135,20 @@ def targets(found, workdir):
     if long and short:
         check("chain of 20,000 / 10,000 variables, corvane_make",
               long["corvane_make"][0] / short["corvane_make"][0], 2.5)
+    # The expansion shapes: linear time gives 2 and 4; shapes A and B, which
+    # once took quadratic time, must stay within 6 at 40k.
+    for shape in ("shapeA", "shapeB", "dollars", "borders", "deep"):
+        small = found.get((f"{shape}10k", "compile"))
+        for k in (20, 40):
+            rows = found.get((f"{shape}{k}k", "compile"))
+            if not (small and rows):
+                continue
+            r = rows["corvane_make"][0] / small["corvane_make"][0]
+            text = f"{shape} {k}k / 10k, corvane_make"
+            if shape in ("shapeA", "shapeB") and k == 40:
+                check(text, r, 6.0)
+            else:
+                out.append(f"- {text}: {r:.2f} (linear: {k // 10})")
     small, large = found.get(("hosts", "compile")), found.get(("hosts80k", "compile"))
     if small and large:
         n_small, n_large = records_in(f"{workdir}/hosts.cdb"), records_in(f"{workdir}/hosts80k.cdb")

@@ -32,8 +32,23 @@ Workloads:
                                     of their own
   chain10k, chain20k                one client whose every variable refers to
                                     the one before
+
+Expansion shapes, each one client at 10k, 20k and 40k (the size n in the
+name); the benchmark reports the time of the larger over the smaller:
+  shapeA<n>, shapeB<n>              two shapes that once took quadratic time
+                                    (a memo's references walked again at
+                                    every insertion), with N = L = n
+  dollars<n>                        a run of n "$" met by a value that takes
+                                    back n of them (or one more), n times
+  borders<n>                        n references made of a "$" before an
+                                    inserted value and the "{" it begins
+                                    with, each reaching a chain of n values
+  deep<n>                           a chain of n variables each referring to
+                                    the next, not all plain (the general
+                                    expansion)
 """
 
+import functools
 import re
 import sys
 
@@ -41,11 +56,14 @@ REFERENCE = re.compile(r"\$\{([^}]*)\}")
 
 
 class Block:
-    """One client entry: its keys, in record order, and its variables."""
+    """One client entry: its keys, in record order, and its variables; data
+    is the record data when the variables are not plain (else it is made by
+    expand)."""
 
-    def __init__(self, keys, variables):
+    def __init__(self, keys, variables, data=None):
         self.keys = keys
         self.variables = variables
+        self.data = data
 
 
 def expand(variables):
@@ -259,6 +277,66 @@ def chain(count):
     return [f"chain: {line}\n"], [Block(["chain"], own)]
 
 
+def one_client(items, expanded):
+    """A one-line client h holding items (name, value), whose record data is
+    expanded (name, expanded value), worked out for each shape below."""
+    line = " ".join(f"{n}({v})" for n, v in items)
+    data = b"".join(f"{n}={v}\0".encode() for n, v in expanded)
+    return [f"h: {line}\n"], [Block(["h"], items, data)]
+
+
+def shape_a(n):
+    """y empty, w1..w9 "{y}" (each taken whole by the "$" before it in M),
+    M refers to the chain c1..cn, and a1..an to M: M, the c and the a are
+    all "x"."""
+    ws = [(f"w{i}", "{y}") for i in range(1, 10)]
+    m = "".join(f"$${{w{i}}}" for i in range(1, 10)) + "${c1}"
+    cs = [(f"c{i}", f"${{c{i + 1}}}") for i in range(1, n)] + [(f"c{n}", "x")]
+    as_ = [(f"a{i}", "${M}") for i in range(1, n + 1)]
+    items = [("y", "")] + ws + [("M", m)] + cs + as_
+    expanded = [("y", "")] + ws + [("M", "x")] + [(c, "x") for c, _ in cs] + [(a, "x") for a, _ in as_]
+    return one_client(items, expanded)
+
+
+def shape_b(n):
+    """Q is "$${a1}...$${an}", each a = "{y}${M}" taking its "$" with "{y}"
+    and leaving M, which is the chain c1..cn, "x": Q is n "x"."""
+    q = "".join(f"$${{a{i}}}" for i in range(1, n + 1))
+    as_ = [(f"a{i}", "{y}${M}") for i in range(1, n + 1)]
+    cs = [(f"c{i}", f"${{c{i + 1}}}") for i in range(1, n)] + [(f"c{n}", "x")]
+    items = [("y", ""), ("Q", q)] + as_ + [("M", "${c1}")] + cs
+    expanded = ([("y", ""), ("Q", "x" * n)] + [(a, "{y}x") for a, _ in as_] + [("M", "x")] +
+                [(c, "x") for c, _ in cs])
+    return one_client(items, expanded)
+
+
+def dollars(n):
+    """run is n "$"; take is n "{e}", each of which takes one back; longer is
+    one "{e}" more, which finds the run empty and stays. x<i> is run then
+    take, or run then longer, then "z"."""
+    items = [("run", "$" * n), ("take", "{e}" * n), ("longer", "{e}" * (n + 1)), ("e", "")]
+    xs = [(f"x{i}", "${run}${take}z" if i % 2 else "${run}${longer}z") for i in range(n)]
+    expanded = items + [(x, "z" if i % 2 else "{e}z") for i, (x, _) in enumerate(xs)]
+    return one_client(items + xs, expanded)
+
+
+def borders(n):
+    """a<i> = "x$${r<i>}y": the "$" before r<i>'s value and the "{" it begins
+    with make a reference to s<i>, and the s run on to "end"."""
+    as_ = [(f"a{i}", f"x$${{r{i}}}y") for i in range(n)]
+    rs = [(f"r{i}", f"{{s{i}}}") for i in range(n)]
+    ss = [(f"s{i}", f"${{s{i + 1}}}") for i in range(n - 1)] + [(f"s{n - 1}", "end")]
+    expanded = [(a, "xendy") for a, _ in as_] + rs + [(s_, "end") for s_, _ in ss]
+    return one_client(as_ + rs + ss, expanded)
+
+
+def deep(n):
+    """v0 refers to v1, v1 to v2, ... and v<n> ends in a "$", which makes
+    the host's references not all plain."""
+    vs = [(f"v{k}", f"${{v{k + 1}}}") for k in range(n)] + [(f"v{n}", "base$")]
+    return one_client(vs, [(v, "base$") for v, _ in vs])
+
+
 WORKLOADS = {
     "networks": lambda: networks(48),
     "networks4": lambda: networks(4 * 48),
@@ -270,13 +348,17 @@ WORKLOADS = {
     "chain10k": lambda: chain(10000),
     "chain20k": lambda: chain(20000),
 }
+SHAPES = {"shapeA": shape_a, "shapeB": shape_b, "dollars": dollars, "borders": borders, "deep": deep}
+for shape_name, shape in SHAPES.items():
+    for k in (10, 20, 40):
+        WORKLOADS[f"{shape_name}{k}k"] = functools.partial(shape, 1000 * k)
 
 
 def write_records(path, blocks):
     """Newest block first; one write per block keeps this fast at 1 GiB."""
     with open(path, "wb") as f:
         for block in reversed(blocks):
-            data = expand(block.variables)
+            data = block.data if block.data is not None else expand(block.variables)
             tail = b"->" + data + b"\n"
             f.write(b"".join(b"+%d,%d:%s%s" % (len(k), len(data), k.encode(), tail)
                              for k in block.keys))
