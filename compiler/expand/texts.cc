@@ -203,6 +203,11 @@ void text_take_dollars(expansion *run, text_work *w, uint64_t n)
             k = 0;
             while (k < n && k < p->length && run->byte_pool.data[p->ref + p->length - 1 - k] == '$')
                 k++;
+            // Bytes taken back from the pool's end are given back to it:
+            // no other piece refers to them, and a value that writes and
+            // takes back "$" over and over must not grow the pool.
+            if (p->ref + p->length == pool_length(run))
+                zostr_cut(&run->byte_pool, static_cast<int64_t>(pool_length(run) - k));
         } else {
             uint64_t there = p->kind == piece_dollars ? p->length : hole_end_dollars(run, p);
             k = n < there ? n : there;
