@@ -180,6 +180,19 @@
 // than the one around it. Each decision that makes a frame dirty writes a
 // byte that stays in the data, so after at most limit + 1 of them the data
 // is too large, and the frames after the last one are clean.
+//
+// The guard. "After at most limit + 1 of them" is billions of frames with
+// the real limit, each holding memory: a host of a hundred bytes such as
+//   Host = "{a}$$"; a = "{Host}"; b = "{a}$$$${b}";
+// nests b in itself behind one more "$" at every level, each level dirty,
+// and the rule writes a byte more every time round, for ever. So frames
+// nest at most 65,536 + 4 per variable deep (frames.cc): without a
+// variable nested in itself they stay within a few per variable, and
+// deeper nesting is that dirty chain, which is reported as the cycle it
+// is (after the exact check for too large). A host on which the rule ends
+// but only after more than 65,536 such levels, each writing a byte that
+// stays, would be reported as a cycle too; we know of none, and the rule
+// would take at least that many steps over data that long.
 #pragma once
 
 #include "cdb/cdb_writer.h"

@@ -167,11 +167,26 @@ step missing(expansion *run, frame *f, uint32_t pending, const char *name, uint6
     return step_finished;
 }
 
+// The deepest the frames may nest. Without a value met again, frames nest
+// at most a few per variable (a front, a rest, a value behind its counts);
+// deeper, the same variable is nested in itself behind ever more "$", each
+// level dirty, and the rule goes on until its data passes the limit, a
+// level a byte: that is billions of frames, each holding memory. Such a
+// run is reported as the cycle it is long before (see "The guard").
+constexpr uint32_t depth_spare = 1 << 16;
+
+uint32_t deepest(const expansion *run)
+{
+    return depth_spare + 4 * run->var_count;
+}
+
 } // namespace
 
 step frame_start(expansion *run, frame *f, frame_wait wait, frame_kind kind, uint32_t var,
                  uint64_t count, uint32_t id)
 {
+    if (frame_count(run) >= deepest(run))
+        return fail_cycle(run, var);
     f->wait = wait;
     f->wait_var = var;
     const host_var *v = var_at(run, var);
