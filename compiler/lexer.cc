@@ -218,6 +218,17 @@ int match_keyword(const char *p)
 // text; the newlines before it are added to *newlines. Most values hold no
 // newline and end within a few blocks of sixteen bytes, each looked at in
 // a few instructions; no byte past the NUL is read.
+// The set bits of a block's mask. Newlines in values are rare, so a loop
+// does; the compiler's bit count would be a call into libgcc_s on machines
+// without the instruction, a library the program otherwise does not load.
+int64_t bits_set(unsigned mask)
+{
+    int64_t n = 0;
+    for (; mask; mask &= mask - 1)
+        n++;
+    return n;
+}
+
 const char *quoted_end(const char *p, int64_t *newlines)
 {
 #ifdef __SSE2__
@@ -230,11 +241,11 @@ const char *quoted_end(const char *p, int64_t *newlines)
         if (stops) {
             unsigned before = (stops & (0u - stops)) - 1;   // the bytes before the first quote
             if (lines & before)
-                *newlines += __builtin_popcount(lines & before);
+                *newlines += bits_set(lines & before);
             return p + __builtin_ctz(stops);
         }
         if (lines)
-            *newlines += __builtin_popcount(lines);
+            *newlines += bits_set(lines);
         p += 16;
     }
 #endif
