@@ -42,7 +42,10 @@ void begin_item(expansion *run, frame *f, uint32_t k)
     // The name up to its "=" is never scanned.
     uint64_t unscanned = static_cast<uint64_t>(eq - v->name.data()) + 1;
     text_add_bytes(run, &f->out, v->name.data(), unscanned);
-    set_parts(f, 2, v->name.substr(unscanned), "=", v->value);
+    // Built from its ends: substr could throw, which would link the C++
+    // runtime library into the program for nothing.
+    std::string_view after_eq(v->name.data() + unscanned, v->name.size() - unscanned);
+    set_parts(f, 2, after_eq, "=", v->value);
 }
 
 // Runs the frames until the item frame has scanned its item.
