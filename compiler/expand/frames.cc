@@ -190,22 +190,12 @@ step frame_start(expansion *run, frame *f, frame_wait wait, frame_kind kind, uin
     f->wait = wait;
     f->wait_var = var;
     const host_var *v = var_at(run, var);
-    frame child{};
+    frame child = frame_blank(kind, id);
     child.part[0] = v->value.data();
     child.part_length[0] = v->value.size();
     child.part_count = 1;
-    child.value_part = no_part;
     child.count = count;
-    child.pending = none;
     child.var = var;
-    child.memo = id;
-    child.outer_same_var = none;
-    child.wait_var = none;
-    child.seal_var = none;
-    child.descent_below = none;
-    child.pool_slack = UINT64_MAX;
-    child.kind = kind;
-    child.wait = wait_none;
     if (kind == frame_rest) {
         const memo *front = memo_at(run, memo_front(run, var));
         child.at = front->seal_at;

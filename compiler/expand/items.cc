@@ -66,16 +66,7 @@ step scan_item(expansion *run)
 
 expand_status items_expand(expansion *run)
 {
-    frame item{};
-    item.kind = frame_item;
-    item.memo = none;
-    item.pending = none;
-    item.outer_same_var = none;
-    item.wait_var = none;
-    item.seal_var = none;
-    item.descent_below = none;
-    item.pool_slack = UINT64_MAX;
-    item.chain_base = 0;
+    frame item = frame_blank(frame_item, none);
     text_begin(run, &item.out);
     zarray_push(&run->frames, item);
     for (uint32_t k = 0; k < run->var_count; k++) {

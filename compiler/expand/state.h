@@ -178,6 +178,23 @@ struct frame {
     bool met_empty;
 };
 
+// A frame of the kind, computing memo, with nothing read, waited for or
+// written yet; its text and the fields of its kind are the caller's.
+inline frame frame_blank(frame_kind kind, uint32_t memo)
+{
+    frame f{};
+    f.kind = kind;
+    f.memo = memo;
+    f.value_part = no_part;
+    f.pending = none;
+    f.outer_same_var = none;
+    f.wait_var = none;
+    f.seal_var = none;
+    f.descent_below = none;
+    f.pool_slack = UINT64_MAX;
+    return f;
+}
+
 // ---- the direct expansion (direct.cc) ----
 
 struct direct_ref {
