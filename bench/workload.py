@@ -285,13 +285,18 @@ def one_client(items, expanded):
     return [f"h: {line}\n"], [Block(["h"], items, data)]
 
 
+def chain_to_x(n):
+    """c1 refers to c2, ... and cn is "x": every c expands to "x"."""
+    return [(f"c{i}", f"${{c{i + 1}}}") for i in range(1, n)] + [(f"c{n}", "x")]
+
+
 def shape_a(n):
     """y empty, w1..w9 "{y}" (each taken whole by the "$" before it in M),
     M refers to the chain c1..cn, and a1..an to M: M, the c and the a are
     all "x"."""
     ws = [(f"w{i}", "{y}") for i in range(1, 10)]
     m = "".join(f"$${{w{i}}}" for i in range(1, 10)) + "${c1}"
-    cs = [(f"c{i}", f"${{c{i + 1}}}") for i in range(1, n)] + [(f"c{n}", "x")]
+    cs = chain_to_x(n)
     as_ = [(f"a{i}", "${M}") for i in range(1, n + 1)]
     items = [("y", "")] + ws + [("M", m)] + cs + as_
     expanded = [("y", "")] + ws + [("M", "x")] + [(c, "x") for c, _ in cs] + [(a, "x") for a, _ in as_]
@@ -303,7 +308,7 @@ def shape_b(n):
     and leaving M, which is the chain c1..cn, "x": Q is n "x"."""
     q = "".join(f"$${{a{i}}}" for i in range(1, n + 1))
     as_ = [(f"a{i}", "{y}${M}") for i in range(1, n + 1)]
-    cs = [(f"c{i}", f"${{c{i + 1}}}") for i in range(1, n)] + [(f"c{n}", "x")]
+    cs = chain_to_x(n)
     items = [("y", ""), ("Q", q)] + as_ + [("M", "${c1}")] + cs
     expanded = ([("y", ""), ("Q", "x" * n)] + [(a, "{y}x") for a, _ in as_] + [("M", "x")] +
                 [(c, "x") for c, _ in cs])
