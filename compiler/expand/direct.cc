@@ -187,7 +187,119 @@ bool plain_host(expansion *run, uint32_t n)
     return order_vars(run, n);
 }
 
+// Whether text holds byte c. Names are short: a loop over their bytes
+// costs less than a call.
+bool holds(const char *text, uint64_t n, char c)
+{
+    for (uint64_t i = 0; i < n; i++)
+        if (text[i] == c)
+            return true;
+    return false;
+}
+
+// The end of a reference's name that begins at name: its "}", or null when
+// no "}" comes before end or a "$" comes first.
+const char *name_end(const char *name, const char *end)
+{
+    for (const char *p = name; p < end; p++) {
+        if (*p == '}')
+            return p;
+        if (*p == '$')
+            return nullptr;
+    }
+    return nullptr;
+}
+
+// The variable called name among those before v in the list, or null.
+const host_var *find_before(const host_var *first, const host_var *v, const char *name, uint64_t n)
+{
+    for (const host_var *u = first; u != v; u = u->next) {
+        if (u->name.size() != n)
+            continue;
+        uint64_t i = 0;
+        while (i < n && u->name[i] == name[i])
+            i++;
+        if (i == n)
+            return u;
+    }
+    return nullptr;
+}
+
+// Room in the data for n more bytes after the first `used`; the block may
+// move, so the data is addressed by offsets.
+char *data_room(zostr *s, uint64_t used, uint64_t n)
+{
+    if (!s->data || s->capacity - used <= n)
+        zostr_xallocmore(s, n + 1);
+    return s->data + used;
+}
+
 } // namespace
+
+// Most hosts refer only to variables before the one referring, as a host
+// does to its classes' and its own earlier settings: then the list's order
+// is an order of expansion, and the data is written in one pass, each
+// reference copied from the expansion already in place. The first value
+// that does anything else ends the pass, and the ordered pass below (or the
+// general expansion) starts afresh.
+bool expand_in_order(expansion *run)
+{
+    zarray_resize(&run->direct_vars, run->var_count);
+    zostr *s = &run->data;
+    uint64_t used = 0;
+    for (const host_var *v = run->h->variables.first; v; v = v->next) {
+        const char *name = v->name.data();
+        const char *text = v->value.data();
+        uint64_t name_length = v->name.size();
+        uint64_t left = v->value.size();
+        if (holds(name, name_length, '$'))
+            return false;
+        char *p = data_room(s, used, name_length + left + 2);
+        p = put(p, name, name_length);
+        *p = '=';
+        used += name_length + 1;
+        uint64_t at = used;
+        for (;;) {
+            const char *dollar = static_cast<const char *>(memchr(text, '$', left));
+            if (!dollar)
+                break;
+            uint64_t before = static_cast<uint64_t>(dollar - text);
+            if (before + 1 == left || dollar[1] != '{')
+                return false;
+            const char *ref_name = dollar + 2;
+            const char *close = name_end(ref_name, text + left);
+            if (!close)
+                return false;
+            uint64_t ref_length = static_cast<uint64_t>(close - ref_name);
+            const host_var *target = find_before(run->h->variables.first, v, ref_name, ref_length);
+            if (!target)
+                return false;
+            const direct_var *t = dvar(run, target->index);
+            // The rest of the value after the reference, at most, is still
+            // to come as well.
+            uint64_t after = left - before - (ref_length + 3);
+            p = data_room(s, used, before + t->length + after + 1);
+            p = put(p, text, before);
+            put(p, s->data + t->at, t->length);
+            used += before + t->length;
+            if (used > direct_most)
+                return false;
+            text = close + 1;
+            left = after;
+        }
+        p = put(s->data + used, text, left);
+        *p = 0;
+        used += left;
+        *dvar(run, v->index) = direct_var{used - at, at, 0, 0, direct_ordered};
+        used++;
+        if (used > direct_most || used > run->limit)
+            return false;
+    }
+    // A host without variables has data too: empty, but written.
+    run->data_written = used ? s->data : data_room(s, 0, 0);
+    run->data_length = used;
+    return true;
+}
 
 bool expand_direct(expansion *run)
 {

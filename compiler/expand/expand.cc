@@ -8,8 +8,6 @@ expansion the_expansion;
 
 void index_vars(expansion *run)
 {
-    const host_var *last = run->h->variables.last;
-    run->var_count = last ? last->index + 1 : 0;
     zarray_resize(&run->vars, run->var_count);
     for (const host_var *v = run->h->variables.first; v; v = v->next)
         *zarray_at(&run->vars, v->index) = v;
@@ -36,6 +34,10 @@ expand_status expand_host(const host *h, uint64_t limit, expand_failure *failure
     run->limit = limit;
     run->failure = failure;
     run->data_written = nullptr;
+    const host_var *last = h->variables.last;
+    run->var_count = last ? last->index + 1 : 0;
+    if (expand_in_order(run))
+        return expand_done;
     index_vars(run);
     if (expand_direct(run))
         return expand_done;

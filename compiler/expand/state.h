@@ -364,4 +364,5 @@ step fail_cycle(expansion *run, uint32_t var);
 expand_status items_expand(expansion *run);
 
 // direct.cc
+bool expand_in_order(expansion *run);
 bool expand_direct(expansion *run);
