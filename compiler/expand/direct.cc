@@ -187,14 +187,66 @@ bool plain_host(expansion *run, uint32_t n)
     return order_vars(run, n);
 }
 
-// Whether text holds byte c. Names are short: a loop over their bytes
-// costs less than a call.
-bool holds(const char *text, uint64_t n, char c)
+// Values and names are mostly shorter than a call to the C library's copy
+// or search costs: they are copied here eight bytes at a time, and looked
+// at for "$" while copied.
+uint64_t load_word(const char *p)
 {
-    for (uint64_t i = 0; i < n; i++)
-        if (text[i] == c)
-            return true;
-    return false;
+    uint64_t w;
+    memcpy(&w, p, sizeof w);
+    return w;
+}
+
+void store_word(char *p, uint64_t w)
+{
+    memcpy(p, &w, sizeof w);
+}
+
+// Nonzero when one of the word's bytes is a "$".
+uint64_t dollar_in(uint64_t w)
+{
+    constexpr uint64_t ones = 0x0101010101010101;
+    uint64_t x = w ^ (ones * '$');
+    return (x - ones) & ~x & (ones * 0x80);
+}
+
+// Copies n bytes from src to dst, ranges that do not overlap.
+void copy_short(char *dst, const char *src, uint64_t n)
+{
+    if (n < 8) {
+        for (uint64_t i = 0; i < n; i++)
+            dst[i] = src[i];
+        return;
+    }
+    for (uint64_t i = 0; i + 8 < n; i += 8)
+        store_word(dst + i, load_word(src + i));
+    store_word(dst + n - 8, load_word(src + n - 8));
+}
+
+// Copies text[0, n) to dst up to its first "$": how many bytes come before
+// that "$", or n when there is none. dst has room for n bytes.
+uint64_t copy_to_dollar(char *dst, const char *text, uint64_t n)
+{
+    uint64_t i = 0;
+    if (n >= 8) {
+        for (;; i += 8) {
+            // The last word ends with the text, over bytes already seen.
+            if (i + 8 > n)
+                i = n - 8;
+            uint64_t w = load_word(text + i);
+            store_word(dst + i, w);
+            if (dollar_in(w))
+                break;
+            if (i + 8 == n)
+                return n;
+        }
+    }
+    for (; i < n; i++) {
+        if (text[i] == '$')
+            return i;
+        dst[i] = text[i];
+    }
+    return n;
 }
 
 // The end of a reference's name that begins at name: its "}", or null when
@@ -252,21 +304,19 @@ bool expand_in_order(expansion *run)
         const char *text = v->value.data();
         uint64_t name_length = v->name.size();
         uint64_t left = v->value.size();
-        if (holds(name, name_length, '$'))
-            return false;
         char *p = data_room(s, used, name_length + left + 2);
-        p = put(p, name, name_length);
-        *p = '=';
+        if (copy_to_dollar(p, name, name_length) < name_length)
+            return false;
+        p[name_length] = '=';
         used += name_length + 1;
         uint64_t at = used;
         for (;;) {
-            const char *dollar = static_cast<const char *>(memchr(text, '$', left));
-            if (!dollar)
+            uint64_t before = copy_to_dollar(s->data + used, text, left);
+            if (before == left)
                 break;
-            uint64_t before = static_cast<uint64_t>(dollar - text);
-            if (before + 1 == left || dollar[1] != '{')
+            if (before + 1 == left || text[before + 1] != '{')
                 return false;
-            const char *ref_name = dollar + 2;
+            const char *ref_name = text + before + 2;
             const char *close = name_end(ref_name, text + left);
             if (!close)
                 return false;
@@ -275,21 +325,20 @@ bool expand_in_order(expansion *run)
             if (!target)
                 return false;
             const direct_var *t = dvar(run, target->index);
+            used += before;
             // The rest of the value after the reference, at most, is still
             // to come as well.
             uint64_t after = left - before - (ref_length + 3);
-            p = data_room(s, used, before + t->length + after + 1);
-            p = put(p, text, before);
-            put(p, s->data + t->at, t->length);
-            used += before + t->length;
+            p = data_room(s, used, t->length + after + 1);
+            copy_short(p, s->data + t->at, t->length);
+            used += t->length;
             if (used > direct_most)
                 return false;
             text = close + 1;
             left = after;
         }
-        p = put(s->data + used, text, left);
-        *p = 0;
         used += left;
+        s->data[used] = 0;
         *dvar(run, v->index) = direct_var{used - at, at, 0, 0, direct_ordered};
         used++;
         if (used > direct_most || used > run->limit)
