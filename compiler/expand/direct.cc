@@ -210,6 +210,25 @@ uint64_t dollar_in(uint64_t w)
     return (x - ones) & ~x & (ones * 0x80);
 }
 
+uint32_t load_half(const char *p)
+{
+    uint32_t w;
+    memcpy(&w, p, sizeof w);
+    return w;
+}
+
+void store_half(char *p, uint32_t w)
+{
+    memcpy(p, &w, sizeof w);
+}
+
+// The bytes of a name of four to eight bytes in one word: its first and
+// its last four, which between them hold all of it.
+uint64_t short_name_word(const char *name, uint64_t n)
+{
+    return load_half(name) | uint64_t{load_half(name + n - 4)} << 32;
+}
+
 // Copies n bytes from src to dst, ranges that do not overlap.
 void copy_short(char *dst, const char *src, uint64_t n)
 {
@@ -224,13 +243,14 @@ void copy_short(char *dst, const char *src, uint64_t n)
 }
 
 // Copies text[0, n) to dst up to its first "$": how many bytes come before
-// that "$", or n when there is none. dst has room for n bytes.
-uint64_t copy_to_dollar(char *dst, const char *text, uint64_t n)
+// that "$", or n when there is none. dst has room for n bytes. Words are
+// copied whole, the last one ending with the text over bytes already seen;
+// the word that holds a "$" is looked at again a byte at a time.
+[[gnu::always_inline]] inline uint64_t copy_to_dollar(char *dst, const char *text, uint64_t n)
 {
     uint64_t i = 0;
     if (n >= 8) {
         for (;; i += 8) {
-            // The last word ends with the text, over bytes already seen.
             if (i + 8 > n)
                 i = n - 8;
             uint64_t w = load_word(text + i);
@@ -239,6 +259,13 @@ uint64_t copy_to_dollar(char *dst, const char *text, uint64_t n)
                 break;
             if (i + 8 == n)
                 return n;
+        }
+    } else if (n >= 4) {
+        uint64_t w = short_name_word(text, n);
+        if (!dollar_in(w)) {
+            store_half(dst, static_cast<uint32_t>(w));
+            store_half(dst + n - 4, static_cast<uint32_t>(w >> 32));
+            return n;
         }
     }
     for (; i < n; i++) {
@@ -265,6 +292,13 @@ const char *name_end(const char *name, const char *end)
 // The variable called name among those before v in the list, or null.
 const host_var *find_before(const host_var *first, const host_var *v, const char *name, uint64_t n)
 {
+    if (n >= 4 && n <= 8) {
+        uint64_t word = short_name_word(name, n);
+        for (const host_var *u = first; u != v; u = u->next)
+            if (u->name.size() == n && short_name_word(u->name.data(), n) == word)
+                return u;
+        return nullptr;
+    }
     for (const host_var *u = first; u != v; u = u->next) {
         if (u->name.size() != n)
             continue;
