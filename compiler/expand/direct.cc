@@ -8,12 +8,18 @@
 // references, so the step by step rule only ever meets references of the
 // host's values, whole. Each one ends up as the full expansion of its
 // variable, whatever the order of the steps: every variable is expanded
-// once, in its place in the data, after those it refers to, whose
-// expansions it copies from their places.
+// once, and each reference to it is a copy of that expansion.
+//
+// One pass writes the data in list order. A reference to a variable before
+// it (a host's classes, its own earlier settings: most references) copies
+// the expansion already in the data. A reference to one further on has that
+// variable expanded first, ahead of its turn, into a side block, after the
+// variables it refers to in turn (a walk with a stack of its own); its item
+// copies it from there when its turn comes.
 //
 // Anything else (a stray "$", an unfinished or unknown reference, a cycle,
 // data past the limit or too long to build before it is known to fit the
-// database) is left to the general expansion, which starts afresh and
+// database) ends the pass, and the general expansion starts afresh and
 // reports what it finds.
 #include "compiler/expand/state.h"
 
@@ -25,169 +31,12 @@ namespace {
 // once a record needs it, and not at all when it cannot fit.
 constexpr uint64_t direct_most = uint64_t{1} << 20;
 
-uint64_t value_length(const expansion *run, uint32_t var)
-{
-    return var_at(run, var)->value.size();
-}
-
 direct_var *dvar(expansion *run, uint32_t var)
 {
     return zarray_at(&run->direct_vars, var);
 }
 
-const direct_ref *ref_of(const expansion *run, const direct_var *d, uint32_t i)
-{
-    return zarray_at(&run->direct_refs, d->ref_begin + i);
-}
-
-// Lists the references of var's value; false if it is not plain.
-bool list_refs(expansion *run, uint32_t var)
-{
-    const char *value = var_at(run, var)->value.data();
-    uint64_t length = value_length(run, var);
-    direct_var d{0, 0, static_cast<uint32_t>(zarray_size(&run->direct_refs)), 0, direct_unseen};
-    for (uint64_t p = 0;;) {
-        const void *dollar = memchr(value + p, '$', length - p);
-        if (!dollar)
-            break;
-        uint64_t at = static_cast<uint64_t>(static_cast<const char *>(dollar) - value);
-        if (at + 1 == length || value[at + 1] != '{')
-            return false;
-        const void *close = memchr(value + at + 2, '}', length - at - 2);
-        if (!close)
-            return false;
-        uint64_t end = static_cast<uint64_t>(static_cast<const char *>(close) - value) + 1;
-        const char *name = value + at + 2;
-        uint64_t name_length = end - 1 - (at + 2);
-        if (memchr(name, '$', name_length))
-            return false;
-        int32_t target = name_lookup(run, name, name_length);
-        if (target < 0)
-            return false;
-        zarray_push(&run->direct_refs, direct_ref{at, end, static_cast<uint32_t>(target)});
-        run->direct_refer_back &= static_cast<uint32_t>(target) < var;
-        d.ref_count++;
-        p = end;
-    }
-    *dvar(run, var) = d;
-    return true;
-}
-
-void put_in_order(expansion *run, uint32_t var)
-{
-    dvar(run, var)->state = direct_ordered;
-    *zarray_at(&run->direct_order, run->direct_order_count++) = var;
-}
-
-// Orders the variables reachable from root, each after the ones it refers
-// to; false on a cycle.
-bool order_from(expansion *run, uint32_t root)
-{
-    uint32_t depth = 0;
-    *zarray_at(&run->direct_walk, depth++) = direct_walk_frame{root, 0};
-    dvar(run, root)->state = direct_on_walk;
-    while (depth) {
-        direct_walk_frame *top = zarray_at(&run->direct_walk, depth - 1);
-        const direct_var *d = dvar(run, top->var);
-        if (top->next_ref == d->ref_count) {
-            put_in_order(run, top->var);
-            depth--;
-            continue;
-        }
-        uint32_t target = ref_of(run, d, top->next_ref++)->var;
-        if (dvar(run, target)->state == direct_on_walk)
-            return false;
-        if (dvar(run, target)->state == direct_unseen) {
-            dvar(run, target)->state = direct_on_walk;
-            *zarray_at(&run->direct_walk, depth++) = direct_walk_frame{target, 0};
-        }
-    }
-    return true;
-}
-
-// The length of var's expansion, its references' already known.
-uint64_t expanded_length(expansion *run, uint32_t var)
-{
-    const direct_var *d = dvar(run, var);
-    uint64_t length = value_length(run, var);
-    for (uint32_t i = 0; i < d->ref_count; i++) {
-        const direct_ref *r = ref_of(run, d, i);
-        length = length - (r->end - r->at) + dvar(run, r->var)->length;
-        if (length > direct_most)
-            return length;
-    }
-    return length;
-}
-
-char *put(char *p, const char *bytes, uint64_t n)
-{
-    memcpy(p, bytes, n);
-    return p + n;
-}
-
-// Writes var's expansion in its place, those of the variables it refers to
-// being in theirs.
-void write_expansion(expansion *run, uint32_t var)
-{
-    const direct_var *d = dvar(run, var);
-    const char *value = var_at(run, var)->value.data();
-    char *data = run->data.data;
-    char *p = data + d->at;
-    uint64_t done = 0;
-    for (uint32_t i = 0; i < d->ref_count; i++) {
-        const direct_ref *r = ref_of(run, d, i);
-        const direct_var *target = dvar(run, r->var);
-        p = put(p, value + done, r->at - done);
-        p = put(p, data + target->at, target->length);
-        done = r->end;
-    }
-    put(p, value + done, value_length(run, var) - done);
-}
-
-// An empty block with room for n bytes.
-char *room_for(zostr *s, uint64_t n)
-{
-    zostr_cut(s, 0);
-    if (!s->data || s->capacity <= n)
-        zostr_xallocmore(s, n + 1);
-    return s->data;
-}
-
-// Orders the variables, each after those it refers to; false on a cycle.
-// When they only refer back, the list's order is such an order already.
-bool order_vars(expansion *run, uint32_t n)
-{
-    zarray_resize(&run->direct_order, n);
-    run->direct_order_count = 0;
-    if (run->direct_refer_back) {
-        for (uint32_t k = 0; k < n; k++)
-            *zarray_at(&run->direct_order, run->direct_order_count++) = k;
-        return true;
-    }
-    zarray_resize(&run->direct_walk, n);
-    for (uint32_t k = 0; k < n; k++) {
-        if (dvar(run, k)->state != direct_unseen)
-            continue;
-        if (!dvar(run, k)->ref_count)
-            put_in_order(run, k);
-        else if (!order_from(run, k))
-            return false;
-    }
-    return true;
-}
-
-bool plain_host(expansion *run, uint32_t n)
-{
-    zarray_cut(&run->direct_refs, 0);
-    zarray_resize(&run->direct_vars, n);
-    run->direct_refer_back = true;
-    for (uint32_t k = 0; k < n; k++)
-        if (var_at(run, k)->name.find('$') != std::string_view::npos || !list_refs(run, k))
-            return false;
-    return order_vars(run, n);
-}
-
-// Values and names are mostly shorter than a call to the C library's copy
+// Names and values are mostly shorter than a call to the C library's copy
 // or search costs: they are copied here eight bytes at a time, and looked
 // at for "$" while copied.
 uint64_t load_word(const char *p)
@@ -202,14 +51,6 @@ void store_word(char *p, uint64_t w)
     memcpy(p, &w, sizeof w);
 }
 
-// Nonzero when one of the word's bytes is a "$".
-uint64_t dollar_in(uint64_t w)
-{
-    constexpr uint64_t ones = 0x0101010101010101;
-    uint64_t x = w ^ (ones * '$');
-    return (x - ones) & ~x & (ones * 0x80);
-}
-
 uint32_t load_half(const char *p)
 {
     uint32_t w;
@@ -220,6 +61,14 @@ uint32_t load_half(const char *p)
 void store_half(char *p, uint32_t w)
 {
     memcpy(p, &w, sizeof w);
+}
+
+// Nonzero when one of the word's bytes is c.
+uint64_t byte_in(uint64_t w, char c)
+{
+    constexpr uint64_t ones = 0x0101010101010101;
+    uint64_t x = w ^ (ones * static_cast<unsigned char>(c));
+    return (x - ones) & ~x & (ones * 0x80);
 }
 
 // The bytes of a name of four to eight bytes in one word: its first and
@@ -255,14 +104,14 @@ void copy_short(char *dst, const char *src, uint64_t n)
                 i = n - 8;
             uint64_t w = load_word(text + i);
             store_word(dst + i, w);
-            if (dollar_in(w))
+            if (byte_in(w, '$'))
                 break;
             if (i + 8 == n)
                 return n;
         }
     } else if (n >= 4) {
         uint64_t w = short_name_word(text, n);
-        if (!dollar_in(w)) {
+        if (!byte_in(w, '$')) {
             store_half(dst, static_cast<uint32_t>(w));
             store_half(dst + n - 4, static_cast<uint32_t>(w >> 32));
             return n;
@@ -289,132 +138,162 @@ const char *name_end(const char *name, const char *end)
     return nullptr;
 }
 
-// The variable called name among those before v in the list, or null.
-const host_var *find_before(const host_var *first, const host_var *v, const char *name, uint64_t n)
+// The variable called name, or null. Short lists are searched in order,
+// comparing a short name as one word.
+[[gnu::always_inline]] inline const host_var *find_var(const var_list *vars, const char *name, uint64_t n)
 {
-    if (n >= 4 && n <= 8) {
-        uint64_t word = short_name_word(name, n);
-        for (const host_var *u = first; u != v; u = u->next)
-            if (u->name.size() == n && short_name_word(u->name.data(), n) == word)
-                return u;
-        return nullptr;
-    }
-    for (const host_var *u = first; u != v; u = u->next) {
-        if (u->name.size() != n)
-            continue;
-        uint64_t i = 0;
-        while (i < n && u->name[i] == name[i])
-            i++;
-        if (i == n)
+    if (vars->index || n < 4 || n > 8)
+        return var_find(vars, std::string_view(name, n));
+    uint64_t word = short_name_word(name, n);
+    for (const host_var *u = vars->first; u; u = u->next)
+        if (u->name.size() == n && short_name_word(u->name.data(), n) == word)
             return u;
-    }
     return nullptr;
 }
 
-// Room in the data for n more bytes after the first `used`; the block may
+// The variable of the plain reference whose "$" is at text[0], the value
+// ending at end; *after is set past its "}". Null when it is not plain.
+[[gnu::always_inline]] inline const host_var *read_reference(const expansion *run, const char *text, const char *end,
+                               const char **after)
+{
+    if (end - text < 2 || text[1] != '{')
+        return nullptr;
+    const char *close = name_end(text + 2, end);
+    if (!close)
+        return nullptr;
+    *after = close + 1;
+    return find_var(&run->h->variables, text + 2, static_cast<uint64_t>(close - text - 2));
+}
+
+// Room for n more bytes after the first `used` of a block; the block may
 // move, so the data is addressed by offsets.
-char *data_room(zostr *s, uint64_t used, uint64_t n)
+char *room(zostr *s, uint64_t used, uint64_t n)
 {
     if (!s->data || s->capacity - used <= n)
         zostr_xallocmore(s, n + 1);
     return s->data + used;
 }
 
+const char *expansion_of(const expansion *run, const direct_var *d)
+{
+    return (d->ahead ? run->direct_side.data : run->data.data) + d->at;
+}
+
+bool expand_ahead(expansion *run, const host_var *root);
+
+// Writes v's expansion at the end of out, `used` bytes long so far, and
+// records where; the variables it refers to are expanded already, or (into
+// the data only) are expanded ahead first. False when the value is not
+// plain or the block would pass direct_most. The caller has made room for
+// the value and one byte more; a reference makes room for what it adds, so
+// that one byte more is there when the expansion is written.
+[[gnu::always_inline]] inline bool write_value(expansion *run, zostr *out, uint64_t *used, const host_var *v)
+{
+    direct_var *d = dvar(run, v->index);
+    d->state = direct_busy;
+    const char *text = v->value.data();
+    const char *end = text + v->value.size();
+    uint64_t at = *used;
+    uint64_t n = at;
+    for (;;) {
+        uint64_t left = static_cast<uint64_t>(end - text);
+        uint64_t before = copy_to_dollar(out->data + n, text, left);
+        n += before;
+        if (before == left)
+            break;
+        const char *after;
+        const host_var *target = read_reference(run, text + before, end, &after);
+        if (!target)
+            return false;
+        direct_var *t = dvar(run, target->index);
+        if (t->state == direct_unseen && (out != &run->data || !expand_ahead(run, target)))
+            return false;
+        if (t->state != direct_done)
+            return false;   // a cycle
+        left = static_cast<uint64_t>(end - after);
+        char *p = room(out, n, t->length + left + 1);
+        copy_short(p, expansion_of(run, t), t->length);
+        n += t->length;
+        if (n > direct_most)
+            return false;
+        text = after;
+    }
+    *d = direct_var{at, n - at, direct_done, out != &run->data};
+    *used = n;
+    return true;
+}
+
+// Expands root, a variable further on, into the side block, after the
+// variables it refers to that are not expanded yet: a walk down its
+// references, each variable written once all of its own are.
+bool expand_ahead(expansion *run, const host_var *root)
+{
+    zarray_cut(&run->direct_walk, 0);
+    zarray_push(&run->direct_walk, direct_walk_frame{root, 0});
+    dvar(run, root->index)->state = direct_busy;
+    while (zarray_size(&run->direct_walk)) {
+        direct_walk_frame *f = zarray_last(&run->direct_walk);
+        const char *value = f->var->value.data();
+        const char *end = value + f->var->value.size();
+        const char *dollar = static_cast<const char *>(memchr(value + f->at, '$', f->var->value.size() - f->at));
+        if (!dollar) {
+            const host_var *v = f->var;
+            zarray_pop(&run->direct_walk);
+            room(&run->direct_side, run->side_used, v->value.size() + 1);
+            if (!write_value(run, &run->direct_side, &run->side_used, v))
+                return false;
+            continue;
+        }
+        const char *after;
+        const host_var *target = read_reference(run, dollar, end, &after);
+        if (!target)
+            return false;
+        f->at = static_cast<uint64_t>(after - value);
+        direct_var *t = dvar(run, target->index);
+        if (t->state == direct_busy)
+            return false;
+        if (t->state == direct_unseen) {
+            t->state = direct_busy;
+            zarray_push(&run->direct_walk, direct_walk_frame{target, 0});
+        }
+    }
+    return true;
+}
+
 } // namespace
 
-// Most hosts refer only to variables before the one referring, as a host
-// does to its classes' and its own earlier settings: then the list's order
-// is an order of expansion, and the data is written in one pass, each
-// reference copied from the expansion already in place. The first value
-// that does anything else ends the pass, and the ordered pass below (or the
-// general expansion) starts afresh.
-bool expand_in_order(expansion *run)
+bool expand_direct(expansion *run)
 {
+    static_assert(direct_unseen == 0);
     zarray_resize(&run->direct_vars, run->var_count);
+    memset(dvar(run, 0), 0, run->var_count * sizeof(direct_var));
+    run->side_used = 0;
     zostr *s = &run->data;
     uint64_t used = 0;
     for (const host_var *v = run->h->variables.first; v; v = v->next) {
         const char *name = v->name.data();
-        const char *text = v->value.data();
         uint64_t name_length = v->name.size();
-        uint64_t left = v->value.size();
-        char *p = data_room(s, used, name_length + left + 2);
+        direct_var *d = dvar(run, v->index);
+        // Expanded ahead, it is in the side block.
+        bool ahead = d->state == direct_done;
+        uint64_t text_length = ahead ? d->length : v->value.size();
+        char *p = room(s, used, name_length + text_length + 2);
         if (copy_to_dollar(p, name, name_length) < name_length)
             return false;
         p[name_length] = '=';
         used += name_length + 1;
-        uint64_t at = used;
-        for (;;) {
-            uint64_t before = copy_to_dollar(s->data + used, text, left);
-            if (before == left)
-                break;
-            if (before + 1 == left || text[before + 1] != '{')
-                return false;
-            const char *ref_name = text + before + 2;
-            const char *close = name_end(ref_name, text + left);
-            if (!close)
-                return false;
-            uint64_t ref_length = static_cast<uint64_t>(close - ref_name);
-            const host_var *target = find_before(run->h->variables.first, v, ref_name, ref_length);
-            if (!target)
-                return false;
-            const direct_var *t = dvar(run, target->index);
-            used += before;
-            // The rest of the value after the reference, at most, is still
-            // to come as well.
-            uint64_t after = left - before - (ref_length + 3);
-            p = data_room(s, used, t->length + after + 1);
-            copy_short(p, s->data + t->at, t->length);
-            used += t->length;
-            if (used > direct_most)
-                return false;
-            text = close + 1;
-            left = after;
+        if (ahead) {
+            copy_short(p + name_length + 1, run->direct_side.data + d->at, d->length);
+            used += d->length;
+        } else if (!write_value(run, s, &used, v)) {
+            return false;
         }
-        used += left;
-        s->data[used] = 0;
-        *dvar(run, v->index) = direct_var{used - at, at, 0, 0, direct_ordered};
-        used++;
+        s->data[used++] = 0;
         if (used > direct_most || used > run->limit)
             return false;
     }
     // A host without variables has data too: empty, but written.
-    run->data_written = used ? s->data : data_room(s, 0, 0);
+    run->data_written = room(s, used, 0) - used;
     run->data_length = used;
-    return true;
-}
-
-bool expand_direct(expansion *run)
-{
-    uint32_t n = run->var_count;
-    if (!plain_host(run, n))
-        return false;
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t var = *zarray_at(&run->direct_order, i);
-        dvar(run, var)->length = expanded_length(run, var);
-        if (dvar(run, var)->length > direct_most)
-            return false;
-    }
-    // Each item is the name, "=", the expansion and a NUL byte.
-    uint64_t total = 0;
-    for (uint32_t k = 0; k < n; k++) {
-        direct_var *d = dvar(run, k);
-        d->at = total + var_at(run, k)->name.size() + 1;
-        total = d->at + d->length + 1;
-        if (total > direct_most || total > run->limit)
-            return false;
-    }
-    char *p = room_for(&run->data, total);
-    for (uint32_t k = 0; k < n; k++) {
-        std::string_view name = var_at(run, k)->name;
-        p = put(p, name.data(), name.size());
-        *p++ = '=';
-        p += dvar(run, k)->length;
-        *p++ = 0;
-    }
-    for (uint32_t i = 0; i < n; i++)
-        write_expansion(run, *zarray_at(&run->direct_order, i));
-    run->data_written = run->data.data;
-    run->data_length = total;
     return true;
 }

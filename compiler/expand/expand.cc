@@ -36,11 +36,9 @@ expand_status expand_host(const host *h, uint64_t limit, expand_failure *failure
     run->data_written = nullptr;
     const host_var *last = h->variables.last;
     run->var_count = last ? last->index + 1 : 0;
-    if (expand_in_order(run))
-        return expand_done;
-    index_vars(run);
     if (expand_direct(run))
         return expand_done;
+    index_vars(run);
     reset(run);
     return items_expand(run);
 }

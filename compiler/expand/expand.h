@@ -26,7 +26,9 @@
 //
 // The pieces, and why each exists:
 //   direct.cc    Hosts whose references are all plain, the common case:
-//                every variable expanded once, in its place in the data.
+//                one pass in list order, every variable expanded once (one
+//                further on than a reference to it, ahead of its turn) and
+//                each reference a copy of that expansion.
 //   items.cc     The item frame: the data, item after item. An item's value
 //                reached with its "=" just written is its variable's memo.
 //   frames.cc    A frame scans one value's text by the rule: bytes, "$"
@@ -105,9 +107,10 @@
 // V is the bytes of the host's names and values, D the bytes of data
 // written out (at most the limit).
 //
-// Direct: one search per value for its references, one ordering of the
-// variables, one sum of lengths, and each expansion copied once from those
-// already in place: O(V + D).
+// Direct: each value scanned once as it is written (one expanded ahead of
+// its turn is scanned once more for its references first, and its item
+// copies it), each reference looked up once (a walk of at most 32 names,
+// or the list's index), and each copy is of bytes written out: O(V + D).
 //
 // General:
 //   1. Every memo is made by one frame, once: asked for while its frame

@@ -197,25 +197,20 @@ inline frame frame_blank(frame_kind kind, uint32_t memo)
 
 // ---- the direct expansion (direct.cc) ----
 
-struct direct_ref {
-    uint64_t at;        // the "$" in the value
-    uint64_t end;       // just past the "}"
-    uint32_t var;
-};
+enum direct_state : uint8_t { direct_unseen, direct_busy, direct_done };
 
-enum direct_walk_state : uint8_t { direct_unseen, direct_on_walk, direct_ordered };
-
+// A variable's expansion: where it is once done.
 struct direct_var {
-    uint64_t length;    // of the expansion
-    uint64_t at;        // where the expansion stands in the data
-    uint32_t ref_begin;
-    uint32_t ref_count;
-    direct_walk_state state;
+    uint64_t at;        // in the data, or in the side block when expanded ahead
+    uint64_t length;
+    direct_state state;
+    bool ahead;
 };
 
+// A variable expanded ahead, whose references are being looked at.
 struct direct_walk_frame {
-    uint32_t var;
-    uint32_t next_ref;
+    const host_var *var;
+    uint64_t at;        // in its value: the scan goes on from here
 };
 
 // A step of writing a text out (texts.cc).
@@ -270,11 +265,9 @@ struct expansion {
     zostr name_text;                    // a name that spans parts of an item
     zostr detail_text;                  // the failure's detail
 
-    zarray<direct_ref> direct_refs;
-    zarray<direct_var> direct_vars;
-    zarray<uint32_t> direct_order;
-    uint32_t direct_order_count;
-    bool direct_refer_back;             // every reference is to a variable before it
+    zarray<direct_var> direct_vars;     // per variable
+    zostr direct_side;                  // the expansions made ahead of their turn
+    uint64_t side_used;
     zarray<direct_walk_frame> direct_walk;
 
     uint64_t data_length;
@@ -364,5 +357,4 @@ step fail_cycle(expansion *run, uint32_t var);
 expand_status items_expand(expansion *run);
 
 // direct.cc
-bool expand_in_order(expansion *run);
 bool expand_direct(expansion *run);
