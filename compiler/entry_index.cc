@@ -72,14 +72,21 @@ int64_t entry_index_find(const entry_index *index, std::string_view name, entry_
 int64_t entry_index_add(entry_index *index, std::string_view name, uint32_t n, entry_name_fn name_of)
 {
     uint32_t hash = name_index_hash(name.data(), name.size());
-    if (index->slots) {
-        uint64_t s = index->slots[probe(index, name, hash, name_of)];
-        if (s)
-            return slot_number(s);
+    // A name that is there needs no room: it is looked for before the table
+    // grows, and else the search finds the empty slot where it goes.
+    if (2 * (uint64_t{index->count} + 1) > index->capacity) {
+        if (index->slots) {
+            uint64_t s = index->slots[probe(index, name, hash, name_of)];
+            if (s)
+                return slot_number(s);
+        }
+        if (!grow(index))
+            return -1;
     }
-    if (2 * (uint64_t{index->count} + 1) > index->capacity && !grow(index))
-        return -1;
-    index->slots[probe(index, name, hash, name_of)] = slot(hash, n);
+    uint64_t *s = &index->slots[probe(index, name, hash, name_of)];
+    if (*s)
+        return slot_number(*s);
+    *s = slot(hash, n);
     index->count++;
     return n;
 }

@@ -121,7 +121,7 @@ struct var_block {
 
 var_block *host_blocks;      // the chain of blocks, the first one first
 var_block *host_block;       // the one in use, or null: none yet
-size_t host_block_used;
+size_t host_block_used = host_block_vars;   // all of them while there is none
 
 // The current host's index, emptied for the next host; a host that keeps
 // its variables takes it along.
@@ -129,7 +129,7 @@ var_index *host_index;
 
 host_var *host_var_new()
 {
-    if (!host_block || host_block_used == host_block_vars) {
+    if (host_block_used == host_block_vars) {
         var_block *next = host_block ? host_block->next : host_blocks;
         if (!next) {
             next = static_cast<var_block *>(malloc(sizeof(var_block)));
@@ -187,27 +187,52 @@ void index_new_var(var_list *vars, host_var *v, var_owner owner)
         index_var(vars->index, u);
 }
 
-// The names of the current host's variables, each marked by a bit of one
-// word: a name whose bit is clear is not in the list, so most assignments
-// and includes know their name is new without a search.
+// The names of the current host's variables, each marked by a bit of a
+// small set: a name whose bit is clear is not in the list, so most
+// assignments and includes know their name is new without a search.
 const var_list *marked_list;
-uint64_t marked_names;
 
-uint64_t name_mark(std::string_view name)
+// The marks: 256 bits, so that a dozen or two names seldom share one.
+struct name_marks {
+    uint64_t words[4];
+};
+
+name_marks marked_names;
+
+struct name_mark {
+    uint32_t word;
+    uint64_t bit;
+};
+
+bool is_marked(name_mark mark)
+{
+    return marked_names.words[mark.word] & mark.bit;
+}
+
+void set_mark(name_mark mark)
+{
+    marked_names.words[mark.word] |= mark.bit;
+}
+
+name_mark mark_of(std::string_view name)
 {
     if (name.empty())
-        return 1;
-    auto first = static_cast<unsigned char>(name.front());
-    auto last = static_cast<unsigned char>(name.back());
-    uint32_t h = (static_cast<uint32_t>(name.size()) * 0x9E37u) ^ (first * 0x85EBu) ^ (last * 0xC2B3u);
-    return uint64_t{1} << ((h ^ (h >> 7)) & 63);
+        return {0, 1};
+    // The length and three bytes in one word, whose product's top eight
+    // bits pick the mark: names of a host often share their length and
+    // their first and last bytes ("name", "note").
+    auto byte = [name](size_t i) { return uint32_t{static_cast<unsigned char>(name[i])}; };
+    uint32_t key = static_cast<uint32_t>(name.size()) ^ byte(0) << 8 ^ byte(name.size() / 2) << 16 ^
+                   byte(name.size() - 1) << 24;
+    uint32_t h = (key * 0x9E3779B1u) >> 24;
+    return {h >> 6, uint64_t{1} << (h & 63)};
 }
 
 // The variable called name in the list, or null; from the marks when the
 // list is the current host's.
 host_var *var_lookup(const var_list *vars, std::string_view name)
 {
-    if (vars == marked_list && !(marked_names & name_mark(name)))
+    if (vars == marked_list && !is_marked(mark_of(name)))
         return nullptr;
     return var_find(vars, name);
 }
@@ -229,7 +254,7 @@ host_var *var_add(var_list *vars, host_var *v, std::string_view name, std::strin
         vars->first = v;
     vars->last = v;
     if (vars == marked_list)
-        marked_names |= name_mark(name);
+        set_mark(mark_of(name));
     if (vars->index || index >= unindexed_most)
         index_new_var(vars, v, owner);
     return v;
@@ -286,7 +311,7 @@ host_var *var_find_until(const var_list *vars, std::string_view name, const host
 {
     if (!last)
         return nullptr;
-    if (vars == marked_list && !(marked_names & name_mark(name)))
+    if (vars == marked_list && !is_marked(mark_of(name)))
         return nullptr;
     if (vars->index)
         return var_find(vars, name);
@@ -298,29 +323,31 @@ host_var *var_find_until(const var_list *vars, std::string_view name, const host
     }
 }
 
-// Includes copy the class's values as they are now, through plain
-// assignments, so a variable that is already set is a duplicate. A class
-// has each name once, so each of its variables is looked for only among
-// the variables that were there before the include.
 // Most assignments and includes give the current host a new variable, in a
 // block with room, in a list too short for an index, with no explanation
 // traced: such a variable is set up and linked here at once. False when the
 // case is another, which the rules then take in full.
 bool add_new_at_once(var_list *vars, std::string_view name, std::string_view value)
 {
-    uint64_t mark = name_mark(name);
     host_var *last = vars->last;
-    if (vars != marked_list || (marked_names & mark) || !last || uint32_t{last->index} + 1 >= unindexed_most ||
-        !host_block || host_block_used >= host_block_vars || assign_trace_on)
+    uint32_t index = last ? uint32_t{last->index} + 1 : 0;
+    if (vars != marked_list || index >= unindexed_most || host_block_used == host_block_vars || assign_trace_on)
+        return false;
+    name_mark mark = mark_of(name);
+    if (is_marked(mark))
         return false;
     host_var *v = &host_block->vars[host_block_used++];
-    new (v) host_var{name, value, nullptr, config_line, uint32_t{last->index} + 1, 0};
-    last->next = v;
+    new (v) host_var{name, value, nullptr, config_line, index, 0};
+    (last ? last->next : vars->first) = v;
     vars->last = v;
-    marked_names |= mark;
+    set_mark(mark);
     return true;
 }
 
+// Includes copy the class's values as they are now, through plain
+// assignments, so a variable that is already set is a duplicate. A class
+// has each name once, so each of its variables is looked for only among
+// the variables that were there before the include.
 void var_include(var_list *vars, var_owner owner, const host_class *c, const char *duplicate)
 {
     const host_var *before = vars->last;
@@ -412,6 +439,13 @@ void table_new(T **table, entry_table<T> *entries, entry_name_fn name_of, std::s
     *table = entry;
 }
 
+// Out of line, with the arguments of host_set: the common case stays small
+// enough to be inlined into the parser's actions.
+[[gnu::noinline]] void host_set_in_full(assign_kind kind, std::string_view name, std::string_view value)
+{
+    var_set(&host_table->variables, current_host, kind, name, value, host_duplicate);
+}
+
 } // namespace
 
 host_var *var_append(var_list *vars, std::string_view name, std::string_view value, int64_t line)
@@ -427,7 +461,9 @@ void host_vars_release(host *h)
     if (h->variables.index)
         var_index_clear(h->variables.index);
     h->variables = var_list{};
-    host_block = nullptr;
+    // The next host starts again in the first block, if there is one.
+    host_block = host_blocks;
+    host_block_used = host_block ? 0 : host_block_vars;
 }
 
 void host_vars_keep(host *h, bool copy_texts)
@@ -438,9 +474,12 @@ void host_vars_keep(host *h, bool copy_texts)
             if (!v->value_joined)
                 v->value = keep_text(v->value);
         }
-    if (host_block) {
+    // Its blocks are the chain's up to the one in use; none when it has no
+    // variables in the block in use.
+    if (host_block && host_block_used > 0) {
         host_blocks = host_block->next;
         host_block = nullptr;
+        host_block_used = host_block_vars;
     }
     if (h->variables.index)
         host_index = nullptr;
@@ -450,7 +489,7 @@ void host_new(std::string_view name, int64_t line)
 {
     table_new(&host_table, &hosts, host_name_of, name, line, "duplicate host name");
     marked_list = &host_table->variables;
-    marked_names = 0;
+    marked_names = name_marks{};
 }
 
 void class_new(std::string_view name, int64_t line)
@@ -460,9 +499,8 @@ void class_new(std::string_view name, int64_t line)
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    var_list *vars = &host_table->variables;
-    if (!add_new_at_once(vars, name, value))
-        var_set(vars, current_host, kind, name, value, host_duplicate);
+    if (!add_new_at_once(&host_table->variables, name, value))
+        host_set_in_full(kind, name, value);
 }
 
 void class_set(assign_kind kind, std::string_view name, std::string_view value)
