@@ -36,19 +36,16 @@ static int64_t entry_line;
 
 %%
 
-/* Left-recursive, so that a finished statement leaves nothing on the
- * stack: a configuration may hold any number of them. The lists inside one
- * entry keep the stack's limit. */
+/* Left-recursive, so that a finished entry leaves nothing on the stack: a
+ * configuration may hold any number of them. The lists inside one entry
+ * keep the stack's limit: the stack holds eight entries when an entry's
+ * body or include list begins (tests count on the limit it leaves). */
 config
     : %empty
-    | config statement
-    ;
-
-statement
-    : class_def
-    | host_block
-    | ';'
-    | host_line
+    | config class_def
+    | config host_block
+    | config ';'
+    | config host_line
     ;
 
 /* Once an entry is complete, its data is made (host_data.h) and kept in the
@@ -68,10 +65,23 @@ inline_item
     | STRING '(' ')'        { host_set(assign_override, $1, ""); }
     ;
 
-/* An entry's line is that of its first token, the keyword. */
+/* An entry's line is that of its first token, the keyword. The two forms
+ * share the actions before the body (a rule of their own each, empty), so
+ * that the end of an entry is one reduction. */
 host_block
-    : CLIENT { entry_line = lex_token_line; } STRING { host_new($3, entry_line); } host_includes host_body
+    : CLIENT entry_start STRING host_start host_includes '{' host_assigns '}'
       { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
+    | CLIENT entry_start STRING host_start host_includes ';'
+      { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
+    ;
+
+entry_start
+    : %empty { entry_line = lex_token_line; }
+    ;
+
+/* $0: the entry's name, right before. */
+host_start
+    : %empty { host_new($0, entry_line); }
     ;
 
 host_includes
@@ -82,11 +92,6 @@ host_includes
 host_include_list
     : STRING { host_include($1); }
     | STRING { host_include($1); } ',' host_include_list
-    ;
-
-host_body
-    : '{' host_assigns '}'
-    | ';'
     ;
 
 host_assigns
@@ -102,7 +107,13 @@ host_assign
     ;
 
 class_def
-    : CLASS { entry_line = lex_token_line; } STRING { class_new($3, entry_line); } class_includes class_body
+    : CLASS entry_start STRING class_start class_includes '{' class_assigns '}'
+    | CLASS entry_start STRING class_start class_includes ';'
+    ;
+
+/* $0: the class's name, right before. */
+class_start
+    : %empty { class_new($0, entry_line); }
     ;
 
 class_includes
@@ -113,11 +124,6 @@ class_includes
 class_include_list
     : STRING { class_include($1); }
     | STRING { class_include($1); } ',' class_include_list
-    ;
-
-class_body
-    : '{' class_assigns '}'
-    | ';'
     ;
 
 class_assigns

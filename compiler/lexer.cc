@@ -164,6 +164,12 @@ const char *skip_line_comment(const char *p)
 // token, with the newline left in place.
 inline const char *skip(const char *p, bool *newline)
 {
+    // Most tokens follow a single blank or none: those are found without
+    // the loop's jump.
+    if (skip_kinds[static_cast<unsigned char>(*p)] == skip_blank)
+        p++;
+    if (skip_kinds[static_cast<unsigned char>(*p)] == skip_none)
+        return p;
     for (;;) {
         switch (skip_kinds[static_cast<unsigned char>(*p)]) {
         case skip_none:
@@ -182,6 +188,8 @@ inline const char *skip(const char *p, bool *newline)
             // Most lines begin with their indentation.
             while (skip_kinds[static_cast<unsigned char>(*p)] == skip_blank)
                 p++;
+            if (skip_kinds[static_cast<unsigned char>(*p)] == skip_none)
+                return p;
             break;
         case skip_hash:
             p = skip_line_comment(p);
