@@ -64,6 +64,24 @@ uint64_t byte_mask(size_t n)
 // library, whose wider steps pay off only for longer texts.
 constexpr size_t short_text = 96;
 
+// Sixteen bytes held as one value, which the compiler loads, stores and
+// combines with single vector instructions where the machine has them.
+typedef unsigned char bytes16 __attribute__((vector_size(16)));
+
+bytes16 load16(const unsigned char *p)
+{
+    bytes16 v;
+    std::memcpy(&v, p, 16);
+    return v;
+}
+
+bool all_zero(bytes16 v)
+{
+    uint64_t w[2];
+    std::memcpy(w, &v, 16);
+    return (w[0] | w[1]) == 0;
+}
+
 unsigned char *copy_words(unsigned char *out, const unsigned char *p, size_t n)
 {
     if (n > short_text) {
@@ -76,25 +94,26 @@ unsigned char *copy_words(unsigned char *out, const unsigned char *p, size_t n)
 }
 
 // Whether the first n bytes at a and at b agree; reads within the overrun.
+// From sixteen bytes on, the last sixteen are compared in one more step
+// that may cover bytes compared already, so no part needs a mask.
 bool equal_words(const unsigned char *a, const unsigned char *b, size_t n)
 {
     if (n > short_text)
         return std::memcmp(a, b, n) == 0;
-    size_t i = 0;
-    for (; i + 16 <= n; i += 16)
-        if (((load_word(a + i) ^ load_word(b + i)) | (load_word(a + i + 8) ^ load_word(b + i + 8))) != 0)
-            return false;
-    if (i == n)
-        return true;
-    // The last part, of 1 to 15 bytes: its own bytes only.
-    size_t rest = n - i;
-    uint64_t first = load_word(a + i) ^ load_word(b + i);
-    uint64_t second = load_word(a + i + 8) ^ load_word(b + i + 8);
-    if (rest < 8) {
-        first &= byte_mask(rest);
+    if (n >= 16) {
+        bytes16 differ = load16(a + n - 16) ^ load16(b + n - 16);
+        for (size_t i = 0; i + 16 < n; i += 16)
+            differ |= load16(a + i) ^ load16(b + i);
+        return all_zero(differ);
+    }
+    // 0 to 15 bytes: their own bytes only.
+    uint64_t first = load_word(a) ^ load_word(b);
+    uint64_t second = load_word(a + 8) ^ load_word(b + 8);
+    if (n < 8) {
+        first &= byte_mask(n);
         second = 0;
     } else {
-        second &= byte_mask(rest - 8);
+        second &= byte_mask(n - 8);
     }
     return (first | second) == 0;
 }
@@ -135,12 +154,11 @@ unsigned char *data_text(unsigned char *out, const unsigned char *p, const unsig
     return out;
 }
 
-// The text after the key: " {\n  ", the data's text and "}\n"; for data
-// equal to the last, the text remembered whole.
-unsigned char *remembered_tail(unsigned char *out, const unsigned char *data, uint32_t n)
+// The text after the key for data other than the last: " {\n  ", the data's
+// text and "}\n", remembered with the data when it is short enough. Kept out
+// of line, so that the path of repeated data stays small.
+[[gnu::noinline]] unsigned char *new_tail(unsigned char *out, const unsigned char *data, uint32_t n)
 {
-    if (n == memo_data_length && equal_words(data, memo_data, n))
-        return copy_words(out, memo_text, memo_text_length);
     unsigned char *start = out;
     bool quoted = false;
     out = put_text(out, " {\n  ", 5);
@@ -159,8 +177,11 @@ unsigned char *remembered_tail(unsigned char *out, const unsigned char *data, ui
 unsigned char *record_text(unsigned char *out, const unsigned char *key, uint32_t key_length,
                            const unsigned char *data, uint32_t data_length)
 {
-    out = put_text(out, "client ", 7);
-    return remembered_tail(copy_words(out, key, key_length), data, data_length);
+    out = copy_words(put_text(out, "client ", 7), key, key_length);
+    // Data equal to the last takes the text remembered whole.
+    if (data_length == memo_data_length && equal_words(data, memo_data, data_length))
+        return copy_words(out, memo_text, memo_text_length);
+    return new_tail(out, data, data_length);
 }
 
 unsigned char *record_text_data(unsigned char *out, const unsigned char *data, uint32_t data_length,

@@ -103,12 +103,13 @@ TEST(RecordText, RepeatedDataAndDataThatDiffersLate)
         EXPECT_EQ(run_text("10.0.0.1", d), rule_text("10.0.0.1", d));
 }
 
-// Data of every length up to a few parts of the comparison, after the same
-// data, and changed at every place after it: each byte counts, wherever it
-// stands in its part, and none past the end does.
+// Data of every length up to past the short texts compared in steps of
+// sixteen (the last step covering bytes again), after the same data, and
+// changed at every place after it: each byte counts, wherever it stands in
+// its step, and none past the end does.
 TEST(RecordText, EqualDataOfEveryLengthChangedAtEveryPlace)
 {
-    for (size_t length = 0; length <= 50; length++) {
+    for (size_t length = 0; length <= 112; length++) {
         std::string data;
         for (size_t i = 0; i < length; i++)
             data += i % 9 == 8 ? '\0' : i % 9 == 2 ? '=' : static_cast<char>('a' + i % 26);

@@ -49,28 +49,56 @@ void print_data(uint32_t n)
     }
 }
 
-static_assert(pellow_overrun >= record_text_overrun);
-
-// Prints the key and data that follow in the input: at once when the whole
-// record has been read and its text fits into the output buffer, else in
-// pieces as the buffers fill and drain.
+// Prints the key and data that follow in the input, in pieces as the
+// buffers fill and drain: the way of a record that does not lie whole in the
+// input read, or whose text may not fit into the output buffer.
 void print_record(uint32_t key_length, uint32_t data_length)
 {
-    uint64_t bound = record_text_bound(key_length, data_length);
-    uint64_t record = uint64_t{key_length} + data_length;
-    if (record <= static_cast<uint64_t>(pellow_in.end - pellow_in.pos) && bound <= pellow_block_size) {
-        if (bound > static_cast<uint64_t>(pellow_out.end - pellow_out.pos))
-            pellow_drain();
-        const unsigned char *key = pellow_in.pos;
-        pellow_out.pos = record_text(pellow_out.pos, key, key_length, key + key_length, data_length);
-        pellow_in.pos += record;
-        return;
-    }
     pellow_put("client ");
     copy_key(key_length);
     pellow_put(" {\n  ");
     print_data(data_length);
     pellow_put("}\n");
+}
+
+static_assert(pellow_overrun >= record_text_overrun);
+
+// Prints the records that lie whole in the input read, as long as their
+// text fits into the output buffer, with the places of both buffers kept in
+// locals; returns what is left of the records. The records are looked for
+// only up to where the input read or the records end, whichever comes first,
+// so one test tells whether a record lies whole within both. It stops before
+// a record it cannot print this way, and when less than a head is left
+// before that place; the caller then takes one record the general way, which
+// reports every fault of the format.
+uint32_t print_whole_records(uint32_t left)
+{
+    const unsigned char *const start = pellow_in.pos;
+    const unsigned char *in = start;
+    const unsigned char *const stop = start + std::min(size_t{left}, static_cast<size_t>(pellow_in.end - start));
+    unsigned char *out = pellow_out.pos;
+    unsigned char *const out_end = pellow_out.end;
+    while (stop - in >= 8) {
+        uint32_t key_length = cdb_load_u32(in);
+        uint32_t data_length = cdb_load_u32(in + 4);
+        uint64_t record = uint64_t{key_length} + data_length;
+        if (record > static_cast<uint64_t>(stop - in) - 8)
+            break;
+        uint64_t bound = record_text_bound(key_length, data_length);
+        if (bound > static_cast<uint64_t>(out_end - out)) {
+            if (bound > pellow_block_size)
+                break;
+            pellow_out.pos = out;
+            pellow_drain();
+            out = pellow_out.pos;
+        }
+        const unsigned char *key = in + 8;
+        out = record_text(out, key, key_length, key + key_length, data_length);
+        in = key + record;
+    }
+    pellow_in.pos = const_cast<unsigned char *>(in);
+    pellow_out.pos = out;
+    return left - static_cast<uint32_t>(in - start);
 }
 
 } // namespace
@@ -88,6 +116,9 @@ int main()
     // whole, head, key and data, and the last must end where it ends.
     uint32_t left = end_of_records - cdb_header_size;
     for (;;) {
+        left = print_whole_records(left);
+        if (left == 0)
+            pellow_finish();
         if (left <= 7)
             pellow_bad_format();
         // Most heads lie whole in the input read.

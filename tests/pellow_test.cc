@@ -7,6 +7,35 @@
 
 namespace {
 
+// The text of a record by the data rule, a byte at a time.
+std::string rule_text(const std::string &key, const std::string &data)
+{
+    std::string text = "client " + key + " {\n  ";
+    bool quoted = false;
+    for (char c : data) {
+        if (c == '\0') {
+            text += "\";\n  ";
+            quoted = false;
+        } else if (c == '=' && !quoted) {
+            text += "=\"";
+            quoted = true;
+        } else {
+            text += c;
+        }
+    }
+    return text + "}\n";
+}
+
+process_result run_pellow(const std::string &db, bool pipe)
+{
+    process_setup setup;
+    setup.path = PELLOW_PATH;
+    setup.argv = {"pellow"};
+    setup.stdin_data = db;
+    setup.stdin_pipe = pipe;
+    return run_process(setup);
+}
+
 TEST(PellowVolume, ManyRecordsThroughPipeAndFile)
 {
     std::vector<test_record> records;
@@ -22,15 +51,43 @@ TEST(PellowVolume, ManyRecordsThroughPipeAndFile)
     std::string db = build_cdb(records);
     ASSERT_GT(db.size(), 3u * 65536);
     for (bool pipe : {true, false}) {
-        process_setup setup;
-        setup.path = PELLOW_PATH;
-        setup.argv = {"pellow"};
-        setup.stdin_data = db;
-        setup.stdin_pipe = pipe;
-        process_result r = run_process(setup);
+        process_result r = run_pellow(db, pipe);
         EXPECT_EQ(r.status, 0) << "pipe " << pipe;
         EXPECT_EQ(r.err, "");
         EXPECT_TRUE(r.out == expected) << "pipe " << pipe << ": output differs";
+    }
+}
+
+// A file is read in blocks from its start, so a record that ends a few bytes
+// before a block's end puts the next record's head, key or data across it;
+// the same for larger blocks. Records with the data of the one before follow
+// each place, then one with other data.
+TEST(PellowVolume, RecordsAcrossTheEndsOfBlocks)
+{
+    const std::string data = "pool=range-7\0boot=ipxe.efi\0lease=3600\0";
+    for (size_t before_end = 0; before_end <= 40; before_end++) {
+        std::vector<test_record> records;
+        size_t at = 2048;
+        for (size_t block_end : {65536, 131072, 262144}) {
+            // A filler record "fill" of data "x=v...v\0" up to the place.
+            records.push_back({"fill", "x=" + std::string(block_end - before_end - at - 15, 'v') + '\0'});
+            at = block_end - before_end;
+            for (const char *key : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
+                records.push_back({key, data});
+            records.push_back({"10.0.0.4", "other=" + std::to_string(block_end) + '\0'});
+            for (size_t i = records.size() - 4; i < records.size(); i++)
+                at += 8 + records[i].key.size() + records[i].data.size();
+        }
+        std::string expected;
+        for (const test_record &r : records)
+            expected += rule_text(r.key, r.data);
+        std::string db = build_cdb(records);
+        for (bool pipe : {false, true}) {
+            process_result r = run_pellow(db, pipe);
+            EXPECT_EQ(r.status, 0) << before_end << " before the end, pipe " << pipe;
+            EXPECT_EQ(r.err, "");
+            EXPECT_TRUE(r.out == expected) << before_end << " before the end, pipe " << pipe << ": output differs";
+        }
     }
 }
 
