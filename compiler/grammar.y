@@ -29,8 +29,14 @@ static int64_t entry_line;
 
 %define api.value.type {std::string_view}
 
+/* The lexer returns the parser's own numbers of the symbols, which need no
+ * translation; the one-byte tokens are named, and spelt as themselves in
+ * the rules. */
+%define api.token.raw
+
 %token END 0
 %token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE
+%token LPAREN "(" RPAREN ")" LBRACE "{" RBRACE "}" COMMA "," COLON ":" SEMICOLON ";" EQUALS "="
 
 %start config
 
@@ -44,14 +50,14 @@ config
     : %empty
     | config class_def
     | config host_block
-    | config ';'
+    | config ";"
     | config host_line
     ;
 
 /* Once an entry is complete, its data is made (host_data.h) and kept in the
  * text before it, or that text is given back (text_release.h). */
 host_line
-    : STRING { host_new($1, lex_token_line); lex_mode = lex_after_name; } ':' inline_items NEWLINE
+    : STRING { host_new($1, lex_token_line); lex_mode = lex_after_name; } ":" inline_items NEWLINE
       { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
     ;
 
@@ -61,17 +67,17 @@ inline_items
     ;
 
 inline_item
-    : STRING '(' STRING ')' { host_set(assign_override, $1, $3); }
-    | STRING '(' ')'        { host_set(assign_override, $1, ""); }
+    : STRING "(" STRING ")" { host_set(assign_override, $1, $3); }
+    | STRING "(" ")"        { host_set(assign_override, $1, ""); }
     ;
 
 /* An entry's line is that of its first token, the keyword. The two forms
  * share the actions before the body (a rule of their own each, empty), so
  * that the end of an entry is one reduction. */
 host_block
-    : CLIENT entry_start STRING host_start host_includes '{' host_assigns '}'
+    : CLIENT entry_start STRING host_start host_includes "{" host_assigns "}"
       { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
-    | CLIENT entry_start STRING host_start host_includes ';'
+    | CLIENT entry_start STRING host_start host_includes ";"
       { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
     ;
 
@@ -86,29 +92,29 @@ host_start
 
 host_includes
     : %empty
-    | ':' host_include_list
+    | ":" host_include_list
     ;
 
 host_include_list
     : STRING { host_include($1); }
-    | STRING { host_include($1); } ',' host_include_list
+    | STRING { host_include($1); } "," host_include_list
     ;
 
 host_assigns
     : host_assign
-    | host_assign ';' host_assigns
+    | host_assign ";" host_assigns
     | %empty
     ;
 
 host_assign
-    : STRING '=' STRING             { host_set(assign_plain, $1, $3); }
+    : STRING "=" STRING             { host_set(assign_plain, $1, $3); }
     | STRING PLUSEQ STRING          { host_set(assign_append, $1, $3); }
-    | OVERRIDE STRING '=' STRING    { host_set(assign_override, $2, $4); }
+    | OVERRIDE STRING "=" STRING    { host_set(assign_override, $2, $4); }
     ;
 
 class_def
-    : CLASS entry_start STRING class_start class_includes '{' class_assigns '}'
-    | CLASS entry_start STRING class_start class_includes ';'
+    : CLASS entry_start STRING class_start class_includes "{" class_assigns "}"
+    | CLASS entry_start STRING class_start class_includes ";"
     ;
 
 /* $0: the class's name, right before. */
@@ -118,24 +124,24 @@ class_start
 
 class_includes
     : %empty
-    | ':' class_include_list
+    | ":" class_include_list
     ;
 
 class_include_list
     : STRING { class_include($1); }
-    | STRING { class_include($1); } ',' class_include_list
+    | STRING { class_include($1); } "," class_include_list
     ;
 
 class_assigns
     : class_assign
-    | class_assign ';' class_assigns
+    | class_assign ";" class_assigns
     | %empty
     ;
 
 class_assign
-    : STRING '=' STRING             { class_set(assign_plain, $1, $3); }
+    : STRING "=" STRING             { class_set(assign_plain, $1, $3); }
     | STRING PLUSEQ STRING          { class_set(assign_append, $1, $3); }
-    | OVERRIDE STRING '=' STRING    { class_set(assign_override, $2, $4); }
+    | OVERRIDE STRING "=" STRING    { class_set(assign_override, $2, $4); }
     ;
 
 %%

@@ -9,9 +9,12 @@
 #include "compiler/grammar.hh"
 #include "compiler/report.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -38,11 +41,6 @@ constexpr bool is_space(unsigned char c)
 constexpr bool is_alnum(unsigned char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-constexpr unsigned char to_lower(unsigned char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 // Bytes that end a bare word besides NUL and white space, per mode group.
@@ -136,6 +134,15 @@ constexpr std::array<std::array<char, 2>, 256> byte_texts = [] {
     return texts;
 }();
 
+// The parser's number of every one-byte token.
+constexpr std::array<unsigned char, 256> byte_tokens = [] {
+    std::array<unsigned char, 256> tokens{};
+    for (auto [c, token] : {std::pair{'(', LPAREN}, {')', RPAREN}, {'{', LBRACE}, {'}', RBRACE}, {',', COMMA},
+                            {':', COLON}, {';', SEMICOLON}, {'=', EQUALS}})
+        tokens[static_cast<unsigned char>(c)] = static_cast<unsigned char>(token);
+    return tokens;
+}();
+
 // Moves past a block comment that starts at p; newlines in it are counted.
 // A comment that never ends would swallow the rest of the input.
 const char *skip_block_comment(const char *p)
@@ -206,17 +213,57 @@ inline const char *skip(const char *p, bool *newline)
     }
 }
 
+// A keyword as eight bytes, compared with the eight bytes of the text at
+// once: its own bytes, the bits to set in the text's bytes first, and the
+// bytes it covers. Setting the 0x20 bit makes an upper-case letter lower
+// case and keeps a lower-case one, and no other byte turns into a
+// lower-case letter that way; "+=" holds no letter and sets no bit.
+struct keyword_word {
+    uint64_t bytes;
+    uint64_t fold;
+    uint64_t mask;
+};
+
+constexpr uint64_t byte_at(unsigned char c, size_t i)
+{
+    return uint64_t{c} << (std::endian::native == std::endian::little ? 8 * i : 56 - 8 * i);
+}
+
+constexpr keyword_word keyword_word_of(std::string_view text)
+{
+    keyword_word w{};
+    for (size_t i = 0; i < text.size(); i++) {
+        auto c = static_cast<unsigned char>(text[i]);
+        w.bytes |= byte_at(c, i);
+        w.fold |= c >= 'a' && c <= 'z' ? byte_at(0x20, i) : 0;
+        w.mask |= byte_at(0xFF, i);
+    }
+    return w;
+}
+
+constexpr auto keyword_words = [] {
+    std::array<keyword_word, std::size(keywords)> words{};
+    for (size_t i = 0; i < words.size(); i++)
+        words[i] = keyword_word_of(keywords[i].text);
+    return words;
+}();
+
+static_assert(std::all_of(std::begin(keywords), std::end(keywords),
+                          [](const keyword &k) { return k.text.size() <= 8; }));
+
 int match_keyword(const char *p)
 {
-    for (const keyword &k : keywords) {
-        size_t n = k.text.size();
-        size_t i = 0;
-        while (i < n && to_lower(static_cast<unsigned char>(p[i])) == k.text[i])
-            i++;
-        if (i == n && !is_alnum(static_cast<unsigned char>(p[n]))) {
+    // The eight bytes at p; those past the NUL that ends the text read as
+    // NULs, which match no keyword's byte.
+    uint64_t text = 0;
+    memcpy(&text, p, std::min<ptrdiff_t>(lex_end - p, 8));
+    for (size_t i = 0; i < std::size(keywords); i++) {
+        const keyword_word &w = keyword_words[i];
+        size_t n = keywords[i].text.size();
+        if (((text | w.fold) & w.mask) == w.bytes && !is_alnum(static_cast<unsigned char>(p[n]))) {
             lex_position = p + n;
-            last_symbol = k.text.data();
-            return k.token;
+            last_symbol = keywords[i].text.data();
+            return keywords[i].token;
         }
     }
     return 0;
@@ -306,29 +353,33 @@ int next_token(std::string_view *value)
 {
     bool newline = false;
     const char *p = skip(lex_position, &newline);
-    lex_position = p;
     lex_token_start = p;
-    if (newline)
+    if (newline) {
+        lex_position = p;
         return NEWLINE;
-    lex_token_line = config_line;
+    }
     unsigned char c = static_cast<unsigned char>(*p);
     switch (mode_starts[lex_mode][c]) {
     case start_word:
+        lex_token_line = config_line;
         return bare_word(p, value);
     case start_keyword:
+        lex_token_line = config_line;
         if (int token = match_keyword(p))
             return token;
         return bare_word(p, value);
     case start_quote:
+        lex_token_line = config_line;
         return quoted(p, value);
     case start_byte:
         if (lex_mode == lex_after_name && c == ':')
             lex_mode = lex_in_items;
         lex_position = p + 1;
         last_symbol = byte_texts[c].data();
-        return c;
+        return byte_tokens[c];
     case start_end:
         break;
     }
+    lex_position = p;
     return 0;
 }

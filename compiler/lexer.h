@@ -29,8 +29,8 @@ extern const char *last_symbol;
 // The next byte to look at; the input ends at the first NUL byte.
 extern const char *lex_position;
 
-// The line on which the last token read began (a quoted string may end on
-// a later one).
+// The line on which the last word, quoted value or keyword read began (a
+// quoted value may end on a later one).
 extern int64_t lex_token_line;
 
 // Where the last token read begins: the text before it is no longer looked
@@ -41,7 +41,7 @@ extern const char *lex_token_start;
 // symbol, on line 1.
 void lex_start(const char *text);
 
-// Returns the next token kind (the grammar's token numbers; 0 at the end of
-// input) and, for STRING, stores its text in *value: a view into the input
+// Returns the next token kind (the parser's own numbers of its symbols,
+// grammar.hh; 0 at the end of input) and, for STRING, stores its text in *value: a view into the input
 // text, which must stay unchanged as long as the view is used.
 int next_token(std::string_view *value);

@@ -25,7 +25,15 @@ std::string show(int token, std::string_view value)
     case OVERRIDE: return "OVERRIDE";
     case PLUSEQ: return "PLUSEQ";
     case NEWLINE: return "NL";
-    default: return std::string(1, static_cast<char>(token));
+    case LPAREN: return "(";
+    case RPAREN: return ")";
+    case LBRACE: return "{";
+    case RBRACE: return "}";
+    case COMMA: return ",";
+    case COLON: return ":";
+    case SEMICOLON: return ";";
+    case EQUALS: return "=";
+    default: return std::string("?").append(std::to_string(token));
     }
 }
 
@@ -56,6 +64,14 @@ TEST(Lexer, TokenStreams)
         {"class classes class2 CLASS{", lex_normal, {"CLASS", "W(classes)", "W(class2)", "CLASS", "{", "END"}},
         {"class_x", lex_normal, {"CLASS", "W(_x)", "END"}},
         {"ClIeNt OVERRIDE override1", lex_normal, {"CLIENT", "OVERRIDE", "W(override1)", "END"}},
+        // Keywords are compared eight bytes at a time, also where fewer are
+        // left before the end, and only letters match in either case.
+        {"client", lex_normal, {"CLIENT", "END"}},
+        {"clien", lex_normal, {"W(clien)", "END"}},
+        {"x Override", lex_normal, {"W(x)", "OVERRIDE", "END"}},
+        {"overrid", lex_normal, {"W(overrid)", "END"}},
+        {"clAss2 CLASS_ +\x1d", lex_normal, {"W(clAss2)", "CLASS", "W(_)", "W(+\x1d)", "END"}},
+        {"+=", lex_normal, {"PLUSEQ", "END"}},
         {"a+=b", lex_normal, {"W(a)", "W(+)", "=", "W(b)", "END"}},
         {"a += b", lex_normal, {"W(a)", "PLUSEQ", "W(b)", "END"}},
         {"+=+", lex_normal, {"PLUSEQ", "W(+)", "END"}},
