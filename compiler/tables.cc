@@ -97,16 +97,19 @@ std::string_view keep_text(std::string_view text)
     return std::string_view(copy, text.size());
 }
 
-// The old value immediately followed by the added text, in a new block.
+// The old value immediately followed by the added text, in a new block of
+// just that size (one allocation: many hosts append to a value of theirs).
 std::string_view join_values(std::string_view old_value, std::string_view added)
 {
-    zostr joined;
-    joined.data = nullptr;
-    zostr_xdup_mem(&joined, old_value.data(), old_value.size());
-    zostr_xadd_mem(&joined, added.data(), added.size());
-    std::string_view text(joined.data, joined.length);
-    zostr_forget(&joined);
-    return text;
+    size_t length = old_value.size() + added.size();
+    auto *joined = static_cast<char *>(malloc(length + 1));
+    if (!joined)
+        out_of_memory();
+    if (!old_value.empty())
+        memcpy(joined, old_value.data(), old_value.size());
+    if (!added.empty())
+        memcpy(joined + old_value.size(), added.data(), added.size());
+    return std::string_view(joined, length);
 }
 
 // The current host's variable records: cut from blocks that are used
@@ -192,40 +195,36 @@ void index_new_var(var_list *vars, host_var *v, var_owner owner)
 // assignments and includes know their name is new without a search.
 const var_list *marked_list;
 
-// The marks: 256 bits, so that a dozen or two names seldom share one.
+// The marks: 256 bits, so that a dozen or two names seldom share one. A
+// name's mark depends on the name alone, and every variable record keeps
+// its own: an include's names need not be looked at again.
 struct name_marks {
     uint64_t words[4];
 };
 
 name_marks marked_names;
 
-struct name_mark {
-    uint32_t word;
-    uint64_t bit;
-};
-
-bool is_marked(name_mark mark)
+bool is_marked(uint8_t mark)
 {
-    return marked_names.words[mark.word] & mark.bit;
+    return marked_names.words[mark >> 6] & uint64_t{1} << (mark & 63);
 }
 
-void set_mark(name_mark mark)
+void set_mark(uint8_t mark)
 {
-    marked_names.words[mark.word] |= mark.bit;
+    marked_names.words[mark >> 6] |= uint64_t{1} << (mark & 63);
 }
 
-name_mark mark_of(std::string_view name)
+uint8_t mark_of(std::string_view name)
 {
     if (name.empty())
-        return {0, 1};
+        return 0;
     // The length and three bytes in one word, whose product's top eight
     // bits pick the mark: names of a host often share their length and
     // their first and last bytes ("name", "note").
     auto byte = [name](size_t i) { return uint32_t{static_cast<unsigned char>(name[i])}; };
     uint32_t key = static_cast<uint32_t>(name.size()) ^ byte(0) << 8 ^ byte(name.size() / 2) << 16 ^
                    byte(name.size() - 1) << 24;
-    uint32_t h = (key * 0x9E3779B1u) >> 24;
-    return {h >> 6, uint64_t{1} << (h & 63)};
+    return static_cast<uint8_t>((key * 0x9E3779B1u) >> 24);
 }
 
 // The variable called name in the list, or null; from the marks when the
@@ -247,14 +246,14 @@ host_var *var_add(var_list *vars, host_var *v, std::string_view name, std::strin
             out_of_memory();
         index = vars->last->index + 1;
     }
-    new (v) host_var{name, value, nullptr, line, index, 0};
+    new (v) host_var{name, value, nullptr, line, index, 0, mark_of(name)};
     if (vars->last)
         vars->last->next = v;
     else
         vars->first = v;
     vars->last = v;
     if (vars == marked_list)
-        set_mark(mark_of(name));
+        set_mark(v->mark);
     if (vars->index || index >= unindexed_most)
         index_new_var(vars, v, owner);
     return v;
@@ -327,17 +326,16 @@ host_var *var_find_until(const var_list *vars, std::string_view name, const host
 // block with room, in a list too short for an index, with no explanation
 // traced: such a variable is set up and linked here at once. False when the
 // case is another, which the rules then take in full.
-bool add_new_at_once(var_list *vars, std::string_view name, std::string_view value)
+bool add_new_at_once(var_list *vars, std::string_view name, std::string_view value, uint8_t mark)
 {
     host_var *last = vars->last;
     uint32_t index = last ? uint32_t{last->index} + 1 : 0;
     if (vars != marked_list || index >= unindexed_most || host_block_used == host_block_vars || assign_trace_on)
         return false;
-    name_mark mark = mark_of(name);
     if (is_marked(mark))
         return false;
     host_var *v = &host_block->vars[host_block_used++];
-    new (v) host_var{name, value, nullptr, config_line, index, 0};
+    new (v) host_var{name, value, nullptr, config_line, index, 0, mark};
     (last ? last->next : vars->first) = v;
     vars->last = v;
     set_mark(mark);
@@ -352,7 +350,7 @@ void var_include(var_list *vars, var_owner owner, const host_class *c, const cha
 {
     const host_var *before = vars->last;
     for (host_var *v = c->variables.first; v; v = v->next)
-        if (!add_new_at_once(vars, v->name, v->value))
+        if (!add_new_at_once(vars, v->name, v->value, v->mark))
             var_assign(vars, var_find_until(vars, v->name, before), owner, assign_plain, v->name, v->value,
                        duplicate, v);
 }
@@ -499,7 +497,7 @@ void class_new(std::string_view name, int64_t line)
 
 void host_set(assign_kind kind, std::string_view name, std::string_view value)
 {
-    if (!add_new_at_once(&host_table->variables, name, value))
+    if (!add_new_at_once(&host_table->variables, name, value, mark_of(name)))
         host_set_in_full(kind, name, value);
 }
 

@@ -31,7 +31,7 @@ enum assign_kind {
 };
 
 // A large configuration holds hundreds of thousands of these: the index and
-// the flag share a word, which keeps the record at 56 bytes. The line is as
+// the flag share a word, which with the mark keeps the record at 56 bytes. The line is as
 // wide as the line counter, which cannot wrap on any input held in memory.
 struct host_var {
     std::string_view name;
@@ -40,6 +40,7 @@ struct host_var {
     int64_t line;               // the line counter when the variable was created or last changed
     uint32_t index : 31;        // its place in the list, from 0
     uint32_t value_joined : 1;  // the value was made by an append, in a block of its own
+    uint8_t mark;               // its name's mark among the current host's names (tables.cc)
 };
 
 // The most variables a list can hold: every index fits in its 31 bits.

@@ -39,6 +39,13 @@ TEST(HostAssignments, FindEveryEarlierVariable)
         // Names that share their length and first and last bytes.
         {"client h { abc = 1; aXc = 2; aYc = 3; aXc += 4; }\n", "",
          "client h {\n  abc=\"1\";\n  aXc=\"24\";\n  aYc=\"3\";\n  }\n"},
+        // An include's names are checked against the variables before it,
+        // also those of another include.
+        {"class k { x = 1; y = 2; }\nclass m : k { z = 3; }\nclient h : m, k { a = 1; }\n", dup + "x at line 3\n",
+         ""},
+        // Appends of and to empty values.
+        {"client h { a = \"\"; a += \"\"; b += \"\"; b += x; c = y; c += \"\"; }\n", "",
+         "client h {\n  a=\"\";\n  b=\"x\";\n  c=\"y\";\n  }\n"},
         // The next host starts afresh.
         {"client g { a = 1; b = 2; }\nclient h { b = 3; a = 4; }\n", "",
          "client h {\n  b=\"3\";\n  a=\"4\";\n  }\nclient g {\n  a=\"1\";\n  b=\"2\";\n  }\n"},
