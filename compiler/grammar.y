@@ -21,6 +21,14 @@
 
 /* The line of the keyword that opened the entry being read. */
 static int64_t entry_line;
+
+/* A host's entry is complete: its data is made (host_data.h) and kept in
+ * the text before it, or that text is given back (text_release.h). */
+static void host_done()
+{
+    host_data_make(host_table, lex_token_start);
+    text_release_before(lex_token_start);
+}
 %}
 
 %code requires {
@@ -54,11 +62,9 @@ config
     | config host_line
     ;
 
-/* Once an entry is complete, its data is made (host_data.h) and kept in the
- * text before it, or that text is given back (text_release.h). */
 host_line
     : STRING { host_new($1, lex_token_line); lex_mode = lex_after_name; } ":" inline_items NEWLINE
-      { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
+      { host_done(); }
     ;
 
 inline_items
@@ -71,14 +77,13 @@ inline_item
     | STRING "(" ")"        { host_set(assign_override, $1, ""); }
     ;
 
-/* An entry's line is that of its first token, the keyword. The two forms
+/* An entry's line is that of its first token, the keyword. The forms
  * share the actions before the body (a rule of their own each, empty), so
  * that the end of an entry is one reduction. */
 host_block
-    : CLIENT entry_start STRING host_start host_includes "{" host_assigns "}"
-      { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
-    | CLIENT entry_start STRING host_start host_includes ";"
-      { host_data_make(host_table, lex_token_start); text_release_before(lex_token_start); }
+    : CLIENT entry_start STRING host_start host_includes "{" host_assigns "}" { host_done(); }
+    | CLIENT entry_start STRING host_start host_includes "{" "}"              { host_done(); }
+    | CLIENT entry_start STRING host_start host_includes ";"                  { host_done(); }
     ;
 
 entry_start
@@ -90,9 +95,12 @@ host_start
     : %empty { host_new($0, entry_line); }
     ;
 
+/* The first name of the list is spelt out: a single include is one
+ * reduction, and the stack holds what it held with the list alone. */
 host_includes
     : %empty
-    | ":" host_include_list
+    | ":" STRING { host_include($2); }
+    | ":" STRING { host_include($2); } "," host_include_list
     ;
 
 host_include_list
@@ -100,10 +108,12 @@ host_include_list
     | STRING { host_include($1); } "," host_include_list
     ;
 
+/* Right-recursive: every assignment of the entry holds two stack entries
+ * until the entry ends. A last ";" ends the list without an empty rule. */
 host_assigns
     : host_assign
+    | host_assign ";"
     | host_assign ";" host_assigns
-    | %empty
     ;
 
 host_assign
@@ -114,6 +124,7 @@ host_assign
 
 class_def
     : CLASS entry_start STRING class_start class_includes "{" class_assigns "}"
+    | CLASS entry_start STRING class_start class_includes "{" "}"
     | CLASS entry_start STRING class_start class_includes ";"
     ;
 
@@ -124,7 +135,8 @@ class_start
 
 class_includes
     : %empty
-    | ":" class_include_list
+    | ":" STRING { class_include($2); }
+    | ":" STRING { class_include($2); } "," class_include_list
     ;
 
 class_include_list
@@ -134,8 +146,8 @@ class_include_list
 
 class_assigns
     : class_assign
+    | class_assign ";"
     | class_assign ";" class_assigns
-    | %empty
     ;
 
 class_assign

@@ -330,7 +330,8 @@ bool add_new_at_once(var_list *vars, std::string_view name, std::string_view val
 {
     host_var *last = vars->last;
     uint32_t index = last ? uint32_t{last->index} + 1 : 0;
-    if (vars != marked_list || index >= unindexed_most || host_block_used == host_block_vars || assign_trace_on)
+    if (vars != marked_list || index >= unindexed_most || host_block_used == host_block_vars ||
+        assign_trace_on)
         return false;
     if (is_marked(mark))
         return false;

@@ -71,4 +71,45 @@ TEST(CompilerVolume, StackLimitCountsOneEntry)
     }
 }
 
+// The same limit for every kind of entry and list: an assignment's tokens
+// are on the stack until it is complete (an override's four of them, one
+// more than the others), and every name of an include list followed by a
+// comma holds three entries. The grammar may be rewritten, but the stack
+// must fill where it always did.
+TEST(CompilerVolume, StackLimitOfEveryList)
+{
+    auto assignments = [](const std::string &keyword, int n, bool last_override) {
+        std::string b = keyword + " h {";
+        for (int i = 0; i < n; i++)
+            b.append(last_override && i == n - 1 ? " override a" : " a")
+                .append(std::to_string(i))
+                .append(" = 1;");
+        return b + " }\n";
+    };
+    auto includes = [](const std::string &keyword, int n) {
+        std::string c = "class e;\n" + keyword + " h : e";
+        for (int i = 1; i < n; i++)
+            c += ", e";
+        return c + " { x = 1; }\n";
+    };
+    const std::string overflow = "corvane_make: parser stack overflow: before ";
+    struct Case { std::string config; std::string err; };
+    const Case cases[] = {
+        {assignments("class", 4995, false), ""},
+        {assignments("class", 4996, false), overflow + "` 1; } ', last symbol was = at line 1\n"},
+        {assignments("client", 4994, true), ""},
+        {assignments("client", 4995, true), overflow + "`; } ', last symbol was string at line 1\n"},
+        {assignments("class", 4995, true), overflow + "`; } ', last symbol was string at line 1\n"},
+        {includes("client", 3331), ""},
+        {includes("class", 3331), ""},
+        {includes("client", 3332), overflow + "` e { x = 1; } ', last symbol was , at line 2\n"},
+        {includes("class", 3332), overflow + "` e { x = 1; } ', last symbol was , at line 2\n"},
+    };
+    for (const Case &c : cases) {
+        compiled r = compile(c.config);
+        EXPECT_EQ(r.result.err, c.err) << c.config.substr(0, 40);
+        EXPECT_EQ(r.result.status, c.err.empty() ? 0 : 1) << c.config.substr(0, 40);
+    }
+}
+
 } // namespace

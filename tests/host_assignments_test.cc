@@ -41,8 +41,8 @@ TEST(HostAssignments, FindEveryEarlierVariable)
          "client h {\n  abc=\"1\";\n  aXc=\"24\";\n  aYc=\"3\";\n  }\n"},
         // An include's names are checked against the variables before it,
         // also those of another include.
-        {"class k { x = 1; y = 2; }\nclass m : k { z = 3; }\nclient h : m, k { a = 1; }\n", dup + "x at line 3\n",
-         ""},
+        {"class k { x = 1; y = 2; }\nclass m : k { z = 3; }\nclient h : m, k { a = 1; }\n",
+         dup + "x at line 3\n", ""},
         // Appends of and to empty values.
         {"client h { a = \"\"; a += \"\"; b += \"\"; b += x; c = y; c += \"\"; }\n", "",
          "client h {\n  a=\"\";\n  b=\"x\";\n  c=\"y\";\n  }\n"},
