@@ -124,7 +124,12 @@ struct var_block {
 
 var_block *host_blocks;      // the chain of blocks, the first one first
 var_block *host_block;       // the one in use, or null: none yet
-size_t host_block_used = host_block_vars;   // all of them while there is none
+host_var *host_free;         // its records not yet used, up to host_free_end
+host_var *host_free_end;     // (both null while there is none)
+
+// Whether an append has made a value of the current host's: only then are
+// its variables looked through for values to free.
+bool host_joined;
 
 // The current host's index, emptied for the next host; a host that keeps
 // its variables takes it along.
@@ -132,7 +137,7 @@ var_index *host_index;
 
 host_var *host_var_new()
 {
-    if (host_block_used == host_block_vars) {
+    if (host_free == host_free_end) {
         var_block *next = host_block ? host_block->next : host_blocks;
         if (!next) {
             next = static_cast<var_block *>(malloc(sizeof(var_block)));
@@ -142,9 +147,10 @@ host_var *host_var_new()
             (host_block ? host_block->next : host_blocks) = next;
         }
         host_block = next;
-        host_block_used = 0;
+        host_free = next->vars;
+        host_free_end = next->vars + host_block_vars;
     }
-    return &host_block->vars[host_block_used++];
+    return host_free++;
 }
 
 var_index *new_index()
@@ -286,6 +292,8 @@ void var_assign(var_list *vars, host_var *v, var_owner owner, assign_kind kind, 
     case assign_append:
         v->value = join_values(old_value, value);
         v->value_joined = 1;
+        if (owner == current_host)
+            host_joined = true;
         break;
     case assign_override:
         v->value = value;
@@ -325,17 +333,15 @@ host_var *var_find_until(const var_list *vars, std::string_view name, const host
 // Most assignments and includes give the current host a new variable, in a
 // block with room, in a list too short for an index, with no explanation
 // traced: such a variable is set up and linked here at once. False when the
-// case is another, which the rules then take in full.
+// case is another, which the rules then take in full. vars: the current
+// host's list.
 bool add_new_at_once(var_list *vars, std::string_view name, std::string_view value, uint8_t mark)
 {
     host_var *last = vars->last;
     uint32_t index = last ? uint32_t{last->index} + 1 : 0;
-    if (vars != marked_list || index >= unindexed_most || host_block_used == host_block_vars ||
-        assign_trace_on)
+    if (index >= unindexed_most || host_free == host_free_end || assign_trace_on || is_marked(mark))
         return false;
-    if (is_marked(mark))
-        return false;
-    host_var *v = &host_block->vars[host_block_used++];
+    host_var *v = host_free++;
     new (v) host_var{name, value, nullptr, config_line, index, 0, mark};
     (last ? last->next : vars->first) = v;
     vars->last = v;
@@ -351,7 +357,7 @@ void var_include(var_list *vars, var_owner owner, const host_class *c, const cha
 {
     const host_var *before = vars->last;
     for (host_var *v = c->variables.first; v; v = v->next)
-        if (!add_new_at_once(vars, v->name, v->value, v->mark))
+        if (owner != current_host || !add_new_at_once(vars, v->name, v->value, v->mark))
             var_assign(vars, var_find_until(vars, v->name, before), owner, assign_plain, v->name, v->value,
                        duplicate, v);
 }
@@ -454,15 +460,18 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
 
 void host_vars_release(host *h)
 {
-    for (host_var *v = h->variables.first; v; v = v->next)
-        if (v->value_joined)
-            free(const_cast<char *>(v->value.data()));
+    if (host_joined)
+        for (host_var *v = h->variables.first; v; v = v->next)
+            if (v->value_joined)
+                free(const_cast<char *>(v->value.data()));
+    host_joined = false;
     if (h->variables.index)
         var_index_clear(h->variables.index);
     h->variables = var_list{};
     // The next host starts again in the first block, if there is one.
     host_block = host_blocks;
-    host_block_used = host_block ? 0 : host_block_vars;
+    host_free = host_block ? host_block->vars : nullptr;
+    host_free_end = host_block ? host_block->vars + host_block_vars : nullptr;
 }
 
 void host_vars_keep(host *h, bool copy_texts)
@@ -475,13 +484,14 @@ void host_vars_keep(host *h, bool copy_texts)
         }
     // Its blocks are the chain's up to the one in use; none when it has no
     // variables in the block in use.
-    if (host_block && host_block_used > 0) {
+    if (host_block && host_free != host_block->vars) {
         host_blocks = host_block->next;
         host_block = nullptr;
-        host_block_used = host_block_vars;
+        host_free = host_free_end = nullptr;
     }
     if (h->variables.index)
         host_index = nullptr;
+    host_joined = false;
 }
 
 void host_new(std::string_view name, int64_t line)
