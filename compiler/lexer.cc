@@ -171,10 +171,18 @@ const char *skip_line_comment(const char *p)
 // token, with the newline left in place.
 inline const char *skip(const char *p, bool *newline)
 {
-    // Most tokens follow a single blank or none: those are found without
-    // the loop's jump.
-    if (skip_kinds[static_cast<unsigned char>(*p)] == skip_blank)
+    // Most tokens follow a single blank, none, or the newline and the
+    // indentation that begin their line: those are found without the
+    // loop's jump.
+    unsigned char first = skip_kinds[static_cast<unsigned char>(*p)];
+    if (first == skip_blank) {
         p++;
+    } else if (first == skip_newline && lex_mode == lex_normal) {
+        config_line++;
+        p++;
+        while (skip_kinds[static_cast<unsigned char>(*p)] == skip_blank)
+            p++;
+    }
     if (skip_kinds[static_cast<unsigned char>(*p)] == skip_none)
         return p;
     for (;;) {
