@@ -70,6 +70,11 @@ void text_release_before(const char *p)
     uintptr_t upto = bound & ~page_mask;
     if (upto <= released || bound == reinterpret_cast<uintptr_t>(text_start))
         return;
+    // The pages to give back begin a reserve after the places taken at the
+    // earliest: most entries end too close to them for a release, which is
+    // known without working out the pace.
+    if (upto < reinterpret_cast<uintptr_t>(taken) + release_reserve + release_least)
+        return;
     uintptr_t from = std::max(reinterpret_cast<uintptr_t>(taken), expected_end(bound)) + release_reserve;
     from = std::max((from + page_mask) & ~page_mask, released);
     if (upto < from + release_least)
