@@ -127,9 +127,13 @@ var_block *host_block;       // the one in use, or null: none yet
 host_var *host_free;         // its records not yet used, up to host_free_end
 host_var *host_free_end;     // (both null while there is none)
 
-// Whether an append has made a value of the current host's: only then are
-// its variables looked through for values to free.
-bool host_joined;
+// The current host's variables whose values an append has made, which are
+// freed when it releases its variables (a record may be noted twice, once
+// its value was replaced and made again). Past this many, all of its
+// variables are looked through.
+constexpr size_t joined_noted_most = 8;
+host_var *joined_noted[joined_noted_most];
+size_t joined_count;   // may exceed joined_noted_most
 
 // The current host's index, emptied for the next host; a host that keeps
 // its variables takes it along.
@@ -292,8 +296,11 @@ void var_assign(var_list *vars, host_var *v, var_owner owner, assign_kind kind, 
     case assign_append:
         v->value = join_values(old_value, value);
         v->value_joined = 1;
-        if (owner == current_host)
-            host_joined = true;
+        if (owner == current_host && !old_joined) {
+            if (joined_count < joined_noted_most)
+                joined_noted[joined_count] = v;
+            joined_count++;
+        }
         break;
     case assign_override:
         v->value = value;
@@ -460,11 +467,20 @@ host_var *var_append(var_list *vars, std::string_view name, std::string_view val
 
 void host_vars_release(host *h)
 {
-    if (host_joined)
+    auto free_joined = [](host_var *v) {
+        if (v->value_joined) {
+            free(const_cast<char *>(v->value.data()));
+            v->value_joined = 0;
+        }
+    };
+    if (joined_count > joined_noted_most) {
         for (host_var *v = h->variables.first; v; v = v->next)
-            if (v->value_joined)
-                free(const_cast<char *>(v->value.data()));
-    host_joined = false;
+            free_joined(v);
+    } else {
+        for (size_t i = 0; i < joined_count; i++)
+            free_joined(joined_noted[i]);
+    }
+    joined_count = 0;
     if (h->variables.index)
         var_index_clear(h->variables.index);
     h->variables = var_list{};
@@ -491,7 +507,7 @@ void host_vars_keep(host *h, bool copy_texts)
     }
     if (h->variables.index)
         host_index = nullptr;
-    host_joined = false;
+    joined_count = 0;
 }
 
 void host_new(std::string_view name, int64_t line)

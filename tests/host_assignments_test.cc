@@ -27,6 +27,11 @@ TEST(HostAssignments, FindEveryEarlierVariable)
         std::string dump;   // checked on success
     };
     const std::string dup = "corvane_make: duplicate assignment to host variable: ";
+    std::string many_appends, many_appended;
+    for (int i = 0; i < 10; i++) {
+        many_appends += " b" + std::to_string(i) + " += x; b" + std::to_string(i) + " += y;";
+        many_appended += "  b" + std::to_string(i) + "=\"xy\";\n";
+    }
     const assignment_case cases[] = {
         {"client h { a = 1; b = 2; c = 3; b = 4; }\n", dup + "b at line 1\n", ""},
         {"client h { a = 1; b = 2; c = 3; c = 4; }\n", dup + "c at line 1\n", ""},
@@ -46,6 +51,13 @@ TEST(HostAssignments, FindEveryEarlierVariable)
         // Appends of and to empty values.
         {"client h { a = \"\"; a += \"\"; b += \"\"; b += x; c = y; c += \"\"; }\n", "",
          "client h {\n  a=\"\";\n  b=\"x\";\n  c=\"y\";\n  }\n"},
+        // A value made by appends, replaced and made again; and more
+        // appended values in a host than the tables note one by one. Each
+        // made value is freed once when the next host begins (ASan).
+        {"client h { a = 1; a += 2; override a = 3; a += 4; a += 5; }\nclient g { a += 6; }\n", "",
+         "client g {\n  a=\"6\";\n  }\nclient h {\n  a=\"345\";\n  }\n"},
+        {"client h {" + many_appends + " }\nclient g { a += 5; }\n", "",
+         "client g {\n  a=\"5\";\n  }\nclient h {\n" + many_appended + "  }\n"},
         // The next host starts afresh.
         {"client g { a = 1; b = 2; }\nclient h { b = 3; a = 4; }\n", "",
          "client h {\n  b=\"3\";\n  a=\"4\";\n  }\nclient g {\n  a=\"1\";\n  b=\"2\";\n  }\n"},
