@@ -58,36 +58,23 @@ constexpr std::array<bool, 256> delimiter_set(std::string_view chars)
 constexpr std::array<bool, 256> normal_delimiters = delimiter_set("{},=;+:");
 constexpr std::array<bool, 256> line_delimiters = delimiter_set("()");
 
-// What a byte means where white space and comments may be skipped.
-enum skip_kind : unsigned char {
-    skip_none,      // it begins a token
-    skip_blank,     // white space other than the newline
-    skip_newline,
-    skip_hash,      // a comment to the end of the line
-    skip_slash,     // a comment if "//" or "/*" begins there, else a token
-};
-
-constexpr std::array<skip_kind, 256> skip_kinds = [] {
-    std::array<skip_kind, 256> kinds{};
-    for (unsigned char c : {' ', '\t', '\v', '\f', '\r'})
-        kinds[c] = skip_blank;
-    kinds['\n'] = skip_newline;
-    kinds['#'] = skip_hash;
-    kinds['/'] = skip_slash;
-    return kinds;
-}();
-
-// What the first byte of a token begins, in each mode.
+// What a byte begins where a token may begin, in each mode: a token, or
+// white space or a comment to pass over. One lookup tells both.
 enum start_kind : unsigned char {
     start_word,     // a bare word that cannot be a keyword
     start_keyword,  // a bare word, or a keyword if one is spelt there
     start_quote,    // a quoted value (or a keyword: none begins with '"')
     start_byte,     // a one-byte token of the mode
     start_end,      // the NUL that ends the text
+    skip_blank,     // white space other than the newline
+    skip_newline,
+    skip_hash,      // a comment to the end of the line
+    skip_slash,     // a comment if "//" or "/*" begins there, else a word
 };
 
 // The one-byte tokens of each mode, in the order of the modes; every other
-// byte but the NUL begins a word.
+// byte begins a word but the NUL, white space and the first bytes of
+// comments ('/' begins a word where no comment begins).
 static_assert(lex_normal == 0 && lex_after_name == 1 && lex_in_items == 2);
 
 struct keyword {
@@ -117,6 +104,11 @@ constexpr std::array<start_kind, 256> start_kinds(std::string_view one_byte_toke
     for (char c : one_byte_tokens)
         kinds[static_cast<unsigned char>(c)] = start_byte;
     kinds[0] = start_end;
+    for (unsigned char c : {' ', '\t', '\v', '\f', '\r'})
+        kinds[c] = skip_blank;
+    kinds['\n'] = skip_newline;
+    kinds['#'] = skip_hash;
+    kinds['/'] = skip_slash;
     return kinds;
 }
 
@@ -167,28 +159,27 @@ const char *skip_line_comment(const char *p)
 }
 
 // Skips white space and comments from p; returns where the next token
-// begins. Sets *newline when a newline ends a one-line entry: the NEWLINE
-// token, with the newline left in place.
-inline const char *skip(const char *p, bool *newline)
+// begins and sets *kind to what it begins. Sets *newline when a newline
+// ends a one-line entry: the NEWLINE token, with the newline left in place.
+inline const char *skip(const char *p, const std::array<start_kind, 256> &kinds, bool *newline,
+                        start_kind *kind)
 {
     // Most tokens follow a single blank, none, or the newline and the
     // indentation that begin their line: those are found without the
     // loop's jump.
-    unsigned char first = skip_kinds[static_cast<unsigned char>(*p)];
+    start_kind first = kinds[static_cast<unsigned char>(*p)];
     if (first == skip_blank) {
         p++;
     } else if (first == skip_newline && lex_mode == lex_normal) {
         config_line++;
         p++;
-        while (skip_kinds[static_cast<unsigned char>(*p)] == skip_blank)
+        while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
             p++;
     }
-    if (skip_kinds[static_cast<unsigned char>(*p)] == skip_none)
+    if ((*kind = kinds[static_cast<unsigned char>(*p)]) < skip_blank)
         return p;
     for (;;) {
-        switch (skip_kinds[static_cast<unsigned char>(*p)]) {
-        case skip_none:
-            return p;
+        switch (kinds[static_cast<unsigned char>(*p)]) {
         case skip_blank:
             p++;
             break;
@@ -201,22 +192,27 @@ inline const char *skip(const char *p, bool *newline)
             config_line++;
             p++;
             // Most lines begin with their indentation.
-            while (skip_kinds[static_cast<unsigned char>(*p)] == skip_blank)
+            while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
                 p++;
-            if (skip_kinds[static_cast<unsigned char>(*p)] == skip_none)
+            if ((*kind = kinds[static_cast<unsigned char>(*p)]) < skip_blank)
                 return p;
             break;
         case skip_hash:
             p = skip_line_comment(p);
             break;
         case skip_slash:
-            if (p[1] == '/')
+            if (p[1] == '/') {
                 p = skip_line_comment(p);
-            else if (p[1] == '*')
+            } else if (p[1] == '*') {
                 p = skip_block_comment(p);
-            else
+            } else {
+                *kind = start_word;
                 return p;
+            }
             break;
+        default:
+            *kind = kinds[static_cast<unsigned char>(*p)];
+            return p;
         }
     }
 }
@@ -360,14 +356,15 @@ void lex_start(const char *text)
 int next_token(std::string_view *value)
 {
     bool newline = false;
-    const char *p = skip(lex_position, &newline);
+    start_kind kind;
+    const char *p = skip(lex_position, mode_starts[lex_mode], &newline, &kind);
     lex_token_start = p;
     if (newline) {
         lex_position = p;
         return NEWLINE;
     }
     unsigned char c = static_cast<unsigned char>(*p);
-    switch (mode_starts[lex_mode][c]) {
+    switch (kind) {
     case start_word:
         lex_token_line = config_line;
         return bare_word(p, value);
@@ -385,7 +382,7 @@ int next_token(std::string_view *value)
         lex_position = p + 1;
         last_symbol = byte_texts[c].data();
         return byte_tokens[c];
-    case start_end:
+    default:   // start_end: what is passed over never begins a token
         break;
     }
     lex_position = p;
