@@ -3,6 +3,8 @@
  * Action timing matters: the name action of a one-line entry switches the
  * lexer to mode 1 before the colon is read (a default reduction, made
  * without lookahead), and every assignment runs right after its last token.
+ * Most assignments come as one token, ASSIGN (lexer.h), whose value the
+ * lexer holds until the next ASSIGN, which cannot come before a ";".
  * The value of every symbol is a view of a token's text, which copies as
  * plain bytes, so the parser's stacks can be relocated when they grow (from
  * 200 entries, doubling, up to 10000).
@@ -43,7 +45,7 @@ static void host_done()
 %define api.token.raw
 
 %token END 0
-%token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE
+%token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE ASSIGN
 %token LPAREN "(" RPAREN ")" LBRACE "{" RBRACE "}" COMMA "," COLON ":" SEMICOLON ";" EQUALS "="
 
 %start config
@@ -117,8 +119,10 @@ host_assigns
     ;
 
 host_assign
-    : STRING "=" STRING             { host_set(assign_plain, $1, $3); }
+    : ASSIGN                        { host_set(assign_plain, $1, lex_assign_value); }
+    | STRING "=" STRING             { host_set(assign_plain, $1, $3); }
     | STRING PLUSEQ STRING          { host_set(assign_append, $1, $3); }
+    | OVERRIDE ASSIGN               { host_set(assign_override, $2, lex_assign_value); }
     | OVERRIDE STRING "=" STRING    { host_set(assign_override, $2, $4); }
     ;
 
@@ -151,8 +155,10 @@ class_assigns
     ;
 
 class_assign
-    : STRING "=" STRING             { class_set(assign_plain, $1, $3); }
+    : ASSIGN                        { class_set(assign_plain, $1, lex_assign_value); }
+    | STRING "=" STRING             { class_set(assign_plain, $1, $3); }
     | STRING PLUSEQ STRING          { class_set(assign_append, $1, $3); }
+    | OVERRIDE ASSIGN               { class_set(assign_override, $2, lex_assign_value); }
     | OVERRIDE STRING "=" STRING    { class_set(assign_override, $2, $4); }
     ;
 

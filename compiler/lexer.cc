@@ -341,28 +341,49 @@ int bare_word(const char *start, std::string_view *value)
     return STRING;
 }
 
-} // namespace
+// Between a block's "{" and its "}", and the last token returned: where an
+// assignment may begin.
+bool in_block;
+int last_token;
 
-void lex_start(const char *text)
+// Whether the parser takes an assignment at the token about to be read: in
+// a block, right after its "{", a ";" or "override" (a block holds nothing
+// else, and where it does not, the parse fails before that token).
+bool assignment_may_begin()
 {
-    lex_position = text;
-    lex_token_start = text;
-    lex_end = text + strlen(text);
-    lex_mode = lex_normal;
-    config_line = 1;
-    last_symbol = nullptr;
+    return in_block && (last_token == LBRACE || last_token == SEMICOLON || last_token == OVERRIDE);
 }
 
-int next_token(std::string_view *value)
+// Most assignments are a name, "=" and a quoted value on one line: they are
+// one token, ASSIGN, the name in *value and the value in lex_assign_value,
+// which the parser takes in one step instead of three. Anything else (white
+// space other than blanks, a comment, a value unquoted, unterminated or over
+// more than one line) stays three tokens, read as before. The name, just
+// read, is token.
+int assignment_or(int token)
 {
-    bool newline = false;
-    start_kind kind;
-    const char *p = skip(lex_position, mode_starts[lex_mode], &newline, &kind);
-    lex_token_start = p;
-    if (newline) {
-        lex_position = p;
-        return NEWLINE;
-    }
+    const char *p = lex_position;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p != '=')
+        return token;
+    p++;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p != '"')
+        return token;
+    int64_t newlines = 0;
+    const char *end = quoted_end(p + 1, &newlines);
+    if (newlines || !*end)
+        return token;
+    lex_assign_value = std::string_view(p + 1, static_cast<size_t>(end - p - 1));
+    lex_position = end + 1;
+    last_symbol = "\"string\"";
+    return ASSIGN;
+}
+
+int token_at(const char *p, start_kind kind, std::string_view *value)
+{
     unsigned char c = static_cast<unsigned char>(*p);
     switch (kind) {
     case start_word:
@@ -387,4 +408,41 @@ int next_token(std::string_view *value)
     }
     lex_position = p;
     return 0;
+}
+
+} // namespace
+
+std::string_view lex_assign_value;
+
+void lex_start(const char *text)
+{
+    lex_position = text;
+    lex_token_start = text;
+    lex_end = text + strlen(text);
+    lex_mode = lex_normal;
+    config_line = 1;
+    last_symbol = nullptr;
+    in_block = false;
+    last_token = 0;
+}
+
+int next_token(std::string_view *value)
+{
+    bool newline = false;
+    start_kind kind;
+    const char *p = skip(lex_position, mode_starts[lex_mode], &newline, &kind);
+    lex_token_start = p;
+    if (newline) {
+        lex_position = p;
+        return last_token = NEWLINE;
+    }
+    bool assignment = assignment_may_begin();
+    int token = token_at(p, kind, value);
+    if (token == STRING && assignment)
+        token = assignment_or(token);
+    else if (token == LBRACE && lex_mode == lex_normal)
+        in_block = true;
+    else if (token == RBRACE)
+        in_block = false;
+    return last_token = token;
 }

@@ -25,6 +25,7 @@ std::string show(int token, std::string_view value)
     case OVERRIDE: return "OVERRIDE";
     case PLUSEQ: return "PLUSEQ";
     case NEWLINE: return "NL";
+    case ASSIGN: return "A(" + std::string(value) + "=" + std::string(lex_assign_value) + ")";
     case LPAREN: return "(";
     case RPAREN: return ")";
     case LBRACE: return "{";
@@ -92,6 +93,37 @@ TEST(Lexer, TokenStreams)
     };
     for (const Case &c : cases)
         EXPECT_EQ(tokens(c.text, c.mode), c.expected) << "text: " << c.text;
+}
+
+// In a block, right after its "{", a ";" or "override", a name with "=" and
+// a quoted value on the same line is one token; every other form, and the
+// same text anywhere else, is three.
+TEST(Lexer, AssignmentsAsOneToken)
+{
+    struct Case { std::string text; V expected; };
+    const Case cases[] = {
+        {"{ a = \"1\"; }", {"{", "A(a=1)", ";", "}", "END"}},
+        {"{a=\"x y\";\tb\t=\"\";}", {"{", "A(a=x y)", ";", "A(b=)", ";", "}", "END"}},
+        {"{ override \"n m\" = \"v\" }", {"{", "OVERRIDE", "A(n m=v)", "}", "END"}},
+        {"{ a = \"{x};\" }", {"{", "A(a={x};)", "}", "END"}},
+        // Three tokens: an unquoted value, a newline or a comment between
+        // the parts, a value over two lines or unterminated, an append.
+        {"{ a = 1; }", {"{", "W(a)", "=", "W(1)", ";", "}", "END"}},
+        {"{ a\n= \"1\" }", {"{", "W(a)", "=", "W(1)", "}", "END"}},
+        {"{ a = /* c */ \"1\" }", {"{", "W(a)", "=", "W(1)", "}", "END"}},
+        {"{ a = \"1\n2\" }", {"{", "W(a)", "=", "W(1\n2)", "}", "END"}},
+        {"{ a = \"open", {"{", "W(a)", "=", "W(open)", "END"}},
+        {"{ a += \"1\" }", {"{", "W(a)", "PLUSEQ", "W(1)", "}", "END"}},
+        // Outside a block, or after another token in one.
+        {"a = \"1\"", {"W(a)", "=", "W(1)", "END"}},
+        {"{ } a = \"1\"", {"{", "}", "W(a)", "=", "W(1)", "END"}},
+        {"{ a b = \"1\" }", {"{", "W(a)", "W(b)", "=", "W(1)", "}", "END"}},
+        {"{ \"a\" = \"1\" = \"2\" }", {"{", "A(a=1)", "=", "W(2)", "}", "END"}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(tokens(c.text), c.expected) << "text: " << c.text;
+    // In a one-line entry's items "=" is part of a word.
+    EXPECT_EQ(tokens("{ : a=\"1\"", lex_after_name), V({"W({)", ":", "W(a=\"1\")", "END"}));
 }
 
 TEST(Lexer, LineCounting)
