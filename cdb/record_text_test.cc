@@ -3,6 +3,7 @@
 // word, stop at the data's end whatever follows it, stay within its bound,
 // and reuse a remembered text only for data that is equal.
 #include "cdb/record_text.h"
+#include "tests/support/record_rule.h"
 
 #include <gtest/gtest.h>
 
@@ -11,24 +12,6 @@
 #include <vector>
 
 namespace {
-
-std::string rule_text(const std::string &key, const std::string &data)
-{
-    std::string text = "client " + key + " {\n  ";
-    bool quoted = false;
-    for (char c : data) {
-        if (c == '\0') {
-            text += "\";\n  ";
-            quoted = false;
-        } else if (c == '=' && !quoted) {
-            text += "=\"";
-            quoted = true;
-        } else {
-            text += c;
-        }
-    }
-    return text + "}\n";
-}
 
 // Runs record_text with the key and data in one block followed by bytes that
 // the rule would transform, and a canary after the bound of the output.
@@ -65,7 +48,7 @@ TEST(RecordText, Cases)
         {"k", "\xff\x80=\x7f\0"s},
     };
     for (const auto &[key, data] : cases)
-        EXPECT_EQ(run_text(key, data), rule_text(key, data)) << "data of " << data.size();
+        EXPECT_EQ(run_text(key, data), record_rule_text(key, data)) << "data of " << data.size();
 }
 
 // A NUL or an "=" at every place of the first words, in data of every
@@ -81,7 +64,7 @@ TEST(RecordText, SpecialBytesAtEveryPlace)
                     if (at + 3 < length)
                         data[at + 3] = special == '=' ? '\0' : '=';
                     std::string key(key_length, 'k');
-                    ASSERT_EQ(run_text(key, data), rule_text(key, data))
+                    ASSERT_EQ(run_text(key, data), record_rule_text(key, data))
                         << "key " << key_length << ", length " << length << ", at " << at;
                 }
 }
@@ -100,7 +83,7 @@ TEST(RecordText, RepeatedDataAndDataThatDiffersLate)
     std::string last = data.substr(0, data.size() - 1) + "z";
     std::string longer = data + "extra=1\0"s;
     for (const std::string &d : {data, data, other, data, unterminated, data, last, longer, data, data})
-        EXPECT_EQ(run_text("10.0.0.1", d), rule_text("10.0.0.1", d));
+        EXPECT_EQ(run_text("10.0.0.1", d), record_rule_text("10.0.0.1", d));
 }
 
 // Data of every length up to past the short texts compared in steps of
@@ -113,13 +96,13 @@ TEST(RecordText, EqualDataOfEveryLengthChangedAtEveryPlace)
         std::string data;
         for (size_t i = 0; i < length; i++)
             data += i % 9 == 8 ? '\0' : i % 9 == 2 ? '=' : static_cast<char>('a' + i % 26);
-        EXPECT_EQ(run_text("k", data), rule_text("k", data));
-        EXPECT_EQ(run_text("k", data), rule_text("k", data)) << "again, length " << length;
+        EXPECT_EQ(run_text("k", data), record_rule_text("k", data));
+        EXPECT_EQ(run_text("k", data), record_rule_text("k", data)) << "again, length " << length;
         for (size_t at = 0; at < length; at++) {
             std::string changed = data;
             changed[at] = changed[at] == 'q' ? 'r' : 'q';
-            EXPECT_EQ(run_text("k", changed), rule_text("k", changed)) << "length " << length << ", at " << at;
-            EXPECT_EQ(run_text("k", data), rule_text("k", data)) << "length " << length << ", at " << at;
+            EXPECT_EQ(run_text("k", changed), record_rule_text("k", changed)) << "length " << length << ", at " << at;
+            EXPECT_EQ(run_text("k", data), record_rule_text("k", data)) << "length " << length << ", at " << at;
         }
     }
 }
@@ -135,7 +118,7 @@ TEST(RecordText, DataLongerThanWhatIsRemembered)
     std::string changed = data;
     changed[9000] = '=';
     for (const std::string &d : {data, data, changed})
-        EXPECT_EQ(run_text("k", d), rule_text("k", d));
+        EXPECT_EQ(run_text("k", d), record_rule_text("k", d));
 }
 
 // The data cut in two pieces at every place, and in pieces of every size:
@@ -143,7 +126,7 @@ TEST(RecordText, DataLongerThanWhatIsRemembered)
 TEST(RecordText, DataInPieces)
 {
     const std::string data = "a=1\0b=x=y\0novalue\0=lead\0\0c=no terminator"s;
-    std::string expected = rule_text("k", data);
+    std::string expected = record_rule_text("k", data);
     expected = expected.substr(13, expected.size() - 15);   // "client k {\n  " and "}\n" off
     for (size_t piece = 1; piece <= data.size(); piece++) {
         std::string input = data + std::string(record_text_overrun, '=');

@@ -1,30 +1,12 @@
 // pellow on databases larger than its buffers, through a pipe and from a
 // file: the output must not depend on how the input arrives.
 #include "tests/support/cdb_builder.h"
+#include "tests/support/record_rule.h"
 #include "tests/support/run_process.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-// The text of a record by the data rule, a byte at a time.
-std::string rule_text(const std::string &key, const std::string &data)
-{
-    std::string text = "client " + key + " {\n  ";
-    bool quoted = false;
-    for (char c : data) {
-        if (c == '\0') {
-            text += "\";\n  ";
-            quoted = false;
-        } else if (c == '=' && !quoted) {
-            text += "=\"";
-            quoted = true;
-        } else {
-            text += c;
-        }
-    }
-    return text + "}\n";
-}
 
 process_result run_pellow(const std::string &db, bool pipe)
 {
@@ -80,7 +62,7 @@ TEST(PellowVolume, RecordsAcrossTheEndsOfBlocks)
         }
         std::string expected;
         for (const test_record &r : records)
-            expected += rule_text(r.key, r.data);
+            expected += record_rule_text(r.key, r.data);
         std::string db = build_cdb(records);
         for (bool pipe : {false, true}) {
             process_result r = run_pellow(db, pipe);

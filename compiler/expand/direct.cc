@@ -39,26 +39,16 @@ direct_var *dvar(expansion *run, uint32_t var)
 // Names and values are mostly shorter than a call to the C library's copy
 // or search costs: they are copied here eight bytes at a time, and looked
 // at for "$" while copied.
-uint64_t load_word(const char *p)
+template <typename W>
+W load(const char *p)
 {
-    uint64_t w;
+    W w;
     memcpy(&w, p, sizeof w);
     return w;
 }
 
-void store_word(char *p, uint64_t w)
-{
-    memcpy(p, &w, sizeof w);
-}
-
-uint32_t load_half(const char *p)
-{
-    uint32_t w;
-    memcpy(&w, p, sizeof w);
-    return w;
-}
-
-void store_half(char *p, uint32_t w)
+template <typename W>
+void store(char *p, W w)
 {
     memcpy(p, &w, sizeof w);
 }
@@ -75,7 +65,7 @@ uint64_t byte_in(uint64_t w, char c)
 // its last four, which between them hold all of it.
 uint64_t short_name_word(const char *name, uint64_t n)
 {
-    return load_half(name) | uint64_t{load_half(name + n - 4)} << 32;
+    return load<uint32_t>(name) | uint64_t{load<uint32_t>(name + n - 4)} << 32;
 }
 
 // Copies n bytes from src to dst, ranges that do not overlap.
@@ -87,8 +77,8 @@ void copy_short(char *dst, const char *src, uint64_t n)
         return;
     }
     for (uint64_t i = 0; i + 8 < n; i += 8)
-        store_word(dst + i, load_word(src + i));
-    store_word(dst + n - 8, load_word(src + n - 8));
+        store(dst + i, load<uint64_t>(src + i));
+    store(dst + n - 8, load<uint64_t>(src + n - 8));
 }
 
 // Copies text[0, n) to dst up to its first "$": how many bytes come before
@@ -102,8 +92,8 @@ void copy_short(char *dst, const char *src, uint64_t n)
         for (;; i += 8) {
             if (i + 8 > n)
                 i = n - 8;
-            uint64_t w = load_word(text + i);
-            store_word(dst + i, w);
+            uint64_t w = load<uint64_t>(text + i);
+            store(dst + i, w);
             if (byte_in(w, '$'))
                 break;
             if (i + 8 == n)
@@ -112,8 +102,8 @@ void copy_short(char *dst, const char *src, uint64_t n)
     } else if (n >= 4) {
         uint64_t w = short_name_word(text, n);
         if (!byte_in(w, '$')) {
-            store_half(dst, static_cast<uint32_t>(w));
-            store_half(dst + n - 4, static_cast<uint32_t>(w >> 32));
+            store(dst, static_cast<uint32_t>(w));
+            store(dst + n - 4, static_cast<uint32_t>(w >> 32));
             return n;
         }
     }
