@@ -158,6 +158,17 @@ const char *skip_line_comment(const char *p)
     return end ? end : lex_end;
 }
 
+// Past a newline of the normal mode at p, counted, and past the indentation
+// that most lines begin with.
+inline const char *line_start(const char *p, const std::array<start_kind, 256> &kinds)
+{
+    config_line++;
+    p++;
+    while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
+        p++;
+    return p;
+}
+
 // Skips white space and comments from p; returns where the next token
 // begins and sets *kind to what it begins. Sets *newline when a newline
 // ends a one-line entry: the NEWLINE token, with the newline left in place.
@@ -171,10 +182,7 @@ inline const char *skip(const char *p, const std::array<start_kind, 256> &kinds,
     if (first == skip_blank) {
         p++;
     } else if (first == skip_newline && lex_mode == lex_normal) {
-        config_line++;
-        p++;
-        while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
-            p++;
+        p = line_start(p, kinds);
     }
     if ((*kind = kinds[static_cast<unsigned char>(*p)]) < skip_blank)
         return p;
@@ -189,11 +197,7 @@ inline const char *skip(const char *p, const std::array<start_kind, 256> &kinds,
                 *newline = true;
                 return p;
             }
-            config_line++;
-            p++;
-            // Most lines begin with their indentation.
-            while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
-                p++;
+            p = line_start(p, kinds);
             if ((*kind = kinds[static_cast<unsigned char>(*p)]) < skip_blank)
                 return p;
             break;
