@@ -143,8 +143,8 @@ const char *name_end(const char *name, const char *end)
 
 // The variable of the plain reference whose "$" is at text[0], the value
 // ending at end; *after is set past its "}". Null when it is not plain.
-[[gnu::always_inline]] inline const host_var *read_reference(const expansion *run, const char *text, const char *end,
-                               const char **after)
+[[gnu::always_inline]] inline const host_var *read_reference(const expansion *run, const char *text,
+                                                             const char *end, const char **after)
 {
     if (end - text < 2 || text[1] != '{')
         return nullptr;
@@ -224,8 +224,9 @@ bool expand_ahead(expansion *run, const host_var *root)
     while (zarray_size(&run->direct_walk)) {
         direct_walk_frame *f = zarray_last(&run->direct_walk);
         const char *value = f->var->value.data();
-        const char *end = value + f->var->value.size();
-        const char *dollar = static_cast<const char *>(memchr(value + f->at, '$', f->var->value.size() - f->at));
+        uint64_t length = f->var->value.size();
+        const char *end = value + length;
+        const char *dollar = static_cast<const char *>(memchr(value + f->at, '$', length - f->at));
         if (!dollar) {
             const host_var *v = f->var;
             zarray_pop(&run->direct_walk);
