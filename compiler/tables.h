@@ -19,6 +19,7 @@
 #pragma once
 
 #include "compiler/var_index.h"
+#include "lib/words.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -88,8 +89,16 @@ inline host_var *var_find(const var_list *vars, std::string_view name)
 {
     if (vars->index)
         return var_index_find(vars->index, name);
-    // The names of a list mostly differ in their length or first byte,
-    // which are compared before the rest.
+    // Most names are of four to eight bytes: compared as one word.
+    if (name.size() >= 4 && name.size() <= 8) {
+        uint64_t word = word_of_short(name.data(), name.size());
+        for (host_var *v = vars->first; v; v = v->next)
+            if (v->name.size() == name.size() && word_of_short(v->name.data(), name.size()) == word)
+                return v;
+        return nullptr;
+    }
+    // The others mostly differ in their length or first byte, which are
+    // compared before the rest.
     for (host_var *v = vars->first; v; v = v->next)
         if (v->name.size() == name.size() && (name.empty() || v->name[0] == name[0]) && v->name == name)
             return v;

@@ -22,6 +22,7 @@
 // database) ends the pass, and the general expansion starts afresh and
 // reports what it finds.
 #include "compiler/expand/state.h"
+#include "lib/words.h"
 
 #include <cstring>
 
@@ -36,38 +37,6 @@ direct_var *dvar(expansion *run, uint32_t var)
     return zarray_at(&run->direct_vars, var);
 }
 
-// Names and values are mostly shorter than a call to the C library's copy
-// or search costs: they are copied here eight bytes at a time, and looked
-// at for "$" while copied.
-template <typename W>
-W load(const char *p)
-{
-    W w;
-    memcpy(&w, p, sizeof w);
-    return w;
-}
-
-template <typename W>
-void store(char *p, W w)
-{
-    memcpy(p, &w, sizeof w);
-}
-
-// Nonzero when one of the word's bytes is c.
-uint64_t byte_in(uint64_t w, char c)
-{
-    constexpr uint64_t ones = 0x0101010101010101;
-    uint64_t x = w ^ (ones * static_cast<unsigned char>(c));
-    return (x - ones) & ~x & (ones * 0x80);
-}
-
-// The bytes of a name of four to eight bytes in one word: its first and
-// its last four, which between them hold all of it.
-uint64_t short_name_word(const char *name, uint64_t n)
-{
-    return load<uint32_t>(name) | uint64_t{load<uint32_t>(name + n - 4)} << 32;
-}
-
 // Copies n bytes from src to dst, ranges that do not overlap.
 void copy_short(char *dst, const char *src, uint64_t n)
 {
@@ -77,12 +46,13 @@ void copy_short(char *dst, const char *src, uint64_t n)
         return;
     }
     for (uint64_t i = 0; i + 8 < n; i += 8)
-        store(dst + i, load<uint64_t>(src + i));
-    store(dst + n - 8, load<uint64_t>(src + n - 8));
+        word_store(dst + i, word_load<uint64_t>(src + i));
+    word_store(dst + n - 8, word_load<uint64_t>(src + n - 8));
 }
 
 // Copies text[0, n) to dst up to its first "$": how many bytes come before
-// that "$", or n when there is none. dst has room for n bytes. Words are
+// that "$", or n when there is none, looking at it while copying. dst has
+// room for n bytes. Words are
 // copied whole, the last one ending with the text over bytes already seen;
 // the word that holds a "$" is looked at again a byte at a time.
 [[gnu::always_inline]] inline uint64_t copy_to_dollar(char *dst, const char *text, uint64_t n)
@@ -92,18 +62,18 @@ void copy_short(char *dst, const char *src, uint64_t n)
         for (;; i += 8) {
             if (i + 8 > n)
                 i = n - 8;
-            uint64_t w = load<uint64_t>(text + i);
-            store(dst + i, w);
-            if (byte_in(w, '$'))
+            uint64_t w = word_load<uint64_t>(text + i);
+            word_store(dst + i, w);
+            if (word_has_byte(w, '$'))
                 break;
             if (i + 8 == n)
                 return n;
         }
     } else if (n >= 4) {
-        uint64_t w = short_name_word(text, n);
-        if (!byte_in(w, '$')) {
-            store(dst, static_cast<uint32_t>(w));
-            store(dst + n - 4, static_cast<uint32_t>(w >> 32));
+        uint64_t w = word_of_short(text, n);
+        if (!word_has_byte(w, '$')) {
+            word_store(dst, static_cast<uint32_t>(w));
+            word_store(dst + n - 4, static_cast<uint32_t>(w >> 32));
             return n;
         }
     }
@@ -128,19 +98,6 @@ const char *name_end(const char *name, const char *end)
     return nullptr;
 }
 
-// The variable called name, or null. Short lists are searched in order,
-// comparing a short name as one word.
-[[gnu::always_inline]] inline const host_var *find_var(const var_list *vars, const char *name, uint64_t n)
-{
-    if (vars->index || n < 4 || n > 8)
-        return var_find(vars, std::string_view(name, n));
-    uint64_t word = short_name_word(name, n);
-    for (const host_var *u = vars->first; u; u = u->next)
-        if (u->name.size() == n && short_name_word(u->name.data(), n) == word)
-            return u;
-    return nullptr;
-}
-
 // The variable of the plain reference whose "$" is at text[0], the value
 // ending at end; *after is set past its "}". Null when it is not plain.
 [[gnu::always_inline]] inline const host_var *read_reference(const expansion *run, const char *text,
@@ -152,7 +109,7 @@ const char *name_end(const char *name, const char *end)
     if (!close)
         return nullptr;
     *after = close + 1;
-    return find_var(&run->h->variables, text + 2, static_cast<uint64_t>(close - text - 2));
+    return var_find(&run->h->variables, std::string_view(text + 2, static_cast<size_t>(close - text - 2)));
 }
 
 // Room for n more bytes after the first `used` of a block; the block may
@@ -274,7 +231,7 @@ bool expand_direct(expansion *run)
         p[name_length] = '=';
         used += name_length + 1;
         if (ahead) {
-            copy_short(p + name_length + 1, run->direct_side.data + d->at, d->length);
+            copy_short(p + name_length + 1, expansion_of(run, d), d->length);
             used += d->length;
         } else if (!write_value(run, s, &used, v)) {
             return false;
