@@ -359,20 +359,21 @@ bool assignment_may_begin()
 }
 
 // Most assignments are a name, "=" and a quoted value on one line: they are
-// one token, ASSIGN, the name in *value and the value in lex_assign_value,
-// which the parser takes in one step instead of three. Anything else (white
-// space other than blanks, a comment, a value unquoted, unterminated or over
-// more than one line) stays three tokens, read as before. The name, just
-// read, is token.
+// one token, ASSIGN, the name (just read as token) its text and the value
+// in lex_assign_value, which the parser takes in one step instead of three.
+// Anything else (a newline or a comment between them, a value unquoted,
+// unterminated or over more than one line) stays three tokens, read as
+// before.
 int assignment_or(int token)
 {
+    const std::array<start_kind, 256> &kinds = mode_starts[lex_normal];
     const char *p = lex_position;
-    while (*p == ' ' || *p == '\t')
+    while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
         p++;
     if (*p != '=')
         return token;
     p++;
-    while (*p == ' ' || *p == '\t')
+    while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
         p++;
     if (*p != '"')
         return token;
@@ -444,7 +445,7 @@ int next_token(std::string_view *value)
     int token = token_at(p, kind, value);
     if (token == STRING && assignment)
         token = assignment_or(token);
-    else if (token == LBRACE && lex_mode == lex_normal)
+    else if (token == LBRACE)
         in_block = true;
     else if (token == RBRACE)
         in_block = false;

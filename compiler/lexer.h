@@ -47,6 +47,7 @@ void lex_start(const char *text);
 extern std::string_view lex_assign_value;
 
 // Returns the next token kind (the parser's own numbers of its symbols,
-// grammar.hh; 0 at the end of input) and, for STRING, stores its text in *value: a view into the input
-// text, which must stay unchanged as long as the view is used.
+// grammar.hh; 0 at the end of input) and, for STRING and ASSIGN, stores its
+// text in *value: a view into the input text, which must stay unchanged as
+// long as the view is used.
 int next_token(std::string_view *value);

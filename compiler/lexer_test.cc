@@ -104,6 +104,7 @@ TEST(Lexer, AssignmentsAsOneToken)
     const Case cases[] = {
         {"{ a = \"1\"; }", {"{", "A(a=1)", ";", "}", "END"}},
         {"{a=\"x y\";\tb\t=\"\";}", {"{", "A(a=x y)", ";", "A(b=)", ";", "}", "END"}},
+        {"{ a\r=\v\f\"1\" }", {"{", "A(a=1)", "}", "END"}},
         {"{ override \"n m\" = \"v\" }", {"{", "OVERRIDE", "A(n m=v)", "}", "END"}},
         {"{ a = \"{x};\" }", {"{", "A(a={x};)", "}", "END"}},
         // Three tokens: an unquoted value, a newline or a comment between
