@@ -3,8 +3,9 @@
  * Action timing matters: the name action of a one-line entry switches the
  * lexer to mode 1 before the colon is read (a default reduction, made
  * without lookahead), and every assignment runs right after its last token.
- * Most assignments come as one token, ASSIGN (lexer.h), whose value the
- * lexer holds until the next ASSIGN, which cannot come before a ";".
+ * Most assignments come as one token, ASSIGN or, with their ";", ASSIGN_END
+ * (lexer.h), whose value the lexer holds until the next such token, which
+ * cannot come before the assignment is taken.
  * The value of every symbol is a view of a token's text, which copies as
  * plain bytes, so the parser's stacks can be relocated when they grow (from
  * 200 entries, doubling, up to 10000).
@@ -45,7 +46,7 @@ static void host_done()
 %define api.token.raw
 
 %token END 0
-%token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE ASSIGN
+%token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE ASSIGN ASSIGN_END
 %token LPAREN "(" RPAREN ")" LBRACE "{" RBRACE "}" COMMA "," COLON ":" SEMICOLON ";" EQUALS "="
 
 %start config
@@ -111,11 +112,20 @@ host_include_list
     ;
 
 /* Right-recursive: every assignment of the entry holds two stack entries
- * until the entry ends. A last ";" ends the list without an empty rule. */
+ * until the entry ends. A last ";" ends the list without an empty rule.
+ * An assignment read with its ";" as one token holds its second entry in
+ * an empty rule, which takes it. */
 host_assigns
     : host_assign
     | host_assign ";"
     | host_assign ";" host_assigns
+    | ASSIGN_END host_assigned
+    | ASSIGN_END host_assigned host_assigns
+    ;
+
+/* $0: the ASSIGN_END right before. */
+host_assigned
+    : %empty { host_set(assign_plain, $0, lex_assign_value); }
     ;
 
 host_assign
@@ -152,6 +162,13 @@ class_assigns
     : class_assign
     | class_assign ";"
     | class_assign ";" class_assigns
+    | ASSIGN_END class_assigned
+    | ASSIGN_END class_assigned class_assigns
+    ;
+
+/* $0: the ASSIGN_END right before. */
+class_assigned
+    : %empty { class_set(assign_plain, $0, lex_assign_value); }
     ;
 
 class_assign

@@ -351,16 +351,19 @@ bool in_block;
 int last_token;
 
 // Whether the parser takes an assignment at the token about to be read: in
-// a block, right after its "{", a ";" or "override" (a block holds nothing
-// else, and where it does not, the parse fails before that token).
+// a block, right after its "{", a ";" (an ASSIGN_END's too) or "override"
+// (a block holds nothing else, and where it does not, the parse fails
+// before that token).
 bool assignment_may_begin()
 {
-    return in_block && (last_token == LBRACE || last_token == SEMICOLON || last_token == OVERRIDE);
+    return in_block && (last_token == LBRACE || last_token == SEMICOLON || last_token == ASSIGN_END ||
+                        last_token == OVERRIDE);
 }
 
 // Most assignments are a name, "=" and a quoted value on one line: they are
 // one token, ASSIGN, the name (just read as token) its text and the value
-// in lex_assign_value, which the parser takes in one step instead of three.
+// in lex_assign_value, which the parser takes in one step instead of three;
+// ASSIGN_END when the ";" after them is on that line too.
 // Anything else (a newline or a comment between them, a value unquoted,
 // unterminated or over more than one line) stays three tokens, read as
 // before.
@@ -382,6 +385,16 @@ int assignment_or(int token)
     if (newlines || !*end)
         return token;
     lex_assign_value = std::string_view(p + 1, static_cast<size_t>(end - p - 1));
+    // Its ";", when blanks at most come between, is part of the token too,
+    // but not an override's, whose parts hold one stack entry more.
+    p = end + 1;
+    while (kinds[static_cast<unsigned char>(*p)] == skip_blank)
+        p++;
+    if (*p == ';' && last_token != OVERRIDE) {
+        lex_position = p + 1;
+        last_symbol = byte_texts[';'].data();
+        return ASSIGN_END;
+    }
     lex_position = end + 1;
     last_symbol = "\"string\"";
     return ASSIGN;

@@ -41,13 +41,14 @@ extern const char *lex_token_start;
 // symbol, on line 1.
 void lex_start(const char *text);
 
-// The value of the last ASSIGN token: an assignment's name, "=" and quoted
-// value read as one token (its name is the token's text). The parser takes
-// it before the next ASSIGN can be read.
+// The value of the last ASSIGN or ASSIGN_END token: an assignment's name,
+// "=" and quoted value read as one token (its name is the token's text),
+// ASSIGN_END with the ";" after them. The parser takes it before the next
+// such token can be read.
 extern std::string_view lex_assign_value;
 
 // Returns the next token kind (the parser's own numbers of its symbols,
-// grammar.hh; 0 at the end of input) and, for STRING and ASSIGN, stores its
-// text in *value: a view into the input text, which must stay unchanged as
-// long as the view is used.
+// grammar.hh; 0 at the end of input) and, for STRING, ASSIGN and ASSIGN_END,
+// stores its text in *value: a view into the input text, which must stay
+// unchanged as long as the view is used.
 int next_token(std::string_view *value);

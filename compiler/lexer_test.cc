@@ -26,6 +26,7 @@ std::string show(int token, std::string_view value)
     case PLUSEQ: return "PLUSEQ";
     case NEWLINE: return "NL";
     case ASSIGN: return "A(" + std::string(value) + "=" + std::string(lex_assign_value) + ")";
+    case ASSIGN_END: return "A(" + std::string(value) + "=" + std::string(lex_assign_value) + ";)";
     case LPAREN: return "(";
     case RPAREN: return ")";
     case LBRACE: return "{";
@@ -96,16 +97,19 @@ TEST(Lexer, TokenStreams)
 }
 
 // In a block, right after its "{", a ";" or "override", a name with "=" and
-// a quoted value on the same line is one token; every other form, and the
-// same text anywhere else, is three.
+// a quoted value on the same line is one token, with the ";" after it on
+// that line unless it is an override's; every other form, and the same text
+// anywhere else, is three.
 TEST(Lexer, AssignmentsAsOneToken)
 {
     struct Case { std::string text; V expected; };
     const Case cases[] = {
-        {"{ a = \"1\"; }", {"{", "A(a=1)", ";", "}", "END"}},
-        {"{a=\"x y\";\tb\t=\"\";}", {"{", "A(a=x y)", ";", "A(b=)", ";", "}", "END"}},
+        {"{ a = \"1\"; }", {"{", "A(a=1;)", "}", "END"}},
+        {"{a=\"x y\";\tb\t=\"\" \t;}", {"{", "A(a=x y;)", "A(b=;)", "}", "END"}},
+        {"{ a = \"1\"\n; b = \"2\" /**/; }", {"{", "A(a=1)", ";", "A(b=2)", ";", "}", "END"}},
         {"{ a\r=\v\f\"1\" }", {"{", "A(a=1)", "}", "END"}},
         {"{ override \"n m\" = \"v\" }", {"{", "OVERRIDE", "A(n m=v)", "}", "END"}},
+        {"{ override a = \"v\"; b = \"w\";", {"{", "OVERRIDE", "A(a=v)", ";", "A(b=w;)", "END"}},
         {"{ a = \"{x};\" }", {"{", "A(a={x};)", "}", "END"}},
         // Three tokens: an unquoted value, a newline or a comment between
         // the parts, a value over two lines or unterminated, an append.
