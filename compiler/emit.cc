@@ -45,7 +45,7 @@ record_data host_data(const host *h, iobuf *out)
     if (h->data)
         return record_data{h, out, h->data, nullptr, h->data_length};
     expand_failure failure;
-    switch (expand_host(h, expand_data_limit(), &failure)) {
+    switch (expand_host(h, expand_data_limit(), &failure, nullptr)) {
     case expand_done:
         break;
     case expand_too_large:

@@ -73,7 +73,8 @@ uint64_t kept_most(const host *h)
 void host_data_make(host *h, const char *bound)
 {
     expand_failure failure;
-    if (!assign_trace_on && expand_host(h, kept_most(h), &failure) == expand_done) {
+    host_prefix prefix{host_include_path, host_changed};
+    if (!assign_trace_on && expand_host(h, kept_most(h), &failure, &prefix) == expand_done) {
         h->data_length = expand_length();
         h->data = keep_data(expand_data(), h->data_length, bound);
         host_vars_release(h);

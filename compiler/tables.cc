@@ -12,6 +12,8 @@
 
 host *host_table;
 host_class *class_table;
+include_path *host_include_path;
+uint64_t host_changed;
 bool assign_trace_on;
 zarray<assign_event> assign_trace;
 
@@ -290,6 +292,8 @@ void var_assign(var_list *vars, host_var *v, var_owner owner, assign_kind kind, 
     }
     std::string_view old_value = v->value;
     bool old_joined = v->value_joined;
+    if (owner == current_host && v->index < 64)
+        host_changed |= uint64_t{1} << v->index;
     switch (kind) {
     case assign_plain:
         die_naming(duplicate, name);
@@ -367,6 +371,29 @@ void var_include(var_list *vars, var_owner owner, const host_class *c, const cha
         if (owner != current_host || !add_new_at_once(vars, v->name, v->value, v->mark))
             var_assign(vars, var_find_until(vars, v->name, before), owner, assign_plain, v->name, v->value,
                        duplicate, v);
+}
+
+// The first include paths, of one class each.
+include_path *path_roots;
+
+// The path of from's classes and c after them; the one found last goes
+// to the front of its list, where the next host of a group finds it.
+include_path *path_child(include_path *from, const host_class *c)
+{
+    include_path **list = from ? &from->children : &path_roots;
+    include_path **link = list;
+    while (*link && (*link)->included != c)
+        link = &(*link)->next_sibling;
+    include_path *p = *link;
+    if (p) {
+        *link = p->next_sibling;
+    } else {
+        p = keep<include_path>();
+        *p = include_path{c, from, nullptr, nullptr, nullptr, 0};
+    }
+    p->next_sibling = *list;
+    *list = p;
+    return p;
 }
 
 // Hosts and classes are numbered in the order they are made (the index of
@@ -515,6 +542,8 @@ void host_new(std::string_view name, int64_t line)
     table_new(&host_table, &hosts, host_name_of, name, line, "duplicate host name");
     marked_list = &host_table->variables;
     marked_names = name_marks{};
+    host_include_path = nullptr;
+    host_changed = 0;
 }
 
 void class_new(std::string_view name, int64_t line)
@@ -542,6 +571,7 @@ void host_include(std::string_view class_name)
     host_class *c = class_find(class_name);
     c->included = true;
     var_include(&host_table->variables, current_host, c, host_duplicate);
+    host_include_path = path_child(host_include_path, c);
 }
 
 void class_include(std::string_view class_name)

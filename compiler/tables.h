@@ -75,6 +75,26 @@ struct host_class {
 extern host *host_table;          // newest first
 extern host_class *class_table;   // newest first
 
+// The classes a host includes, in order, as a path in a tree that all
+// hosts share: hosts that include the same classes in the same order have
+// the same path, and the same variables, in the same places, before their
+// own. The expansion keeps what it works out once for a path there.
+struct prefix_memo;
+struct include_path {
+    const host_class *included;   // the last class of the sequence
+    include_path *parent;         // the sequence without it; null: none
+    include_path *children;       // the sequences one class longer
+    include_path *next_sibling;
+    prefix_memo *memo;            // the expansion's (expand.h), or null
+    uint32_t uses;                // hosts that asked for the memo, up to two
+};
+
+// The current host's include path (null: it includes nothing), and which
+// of its first 64 variables an append or override of its own has changed,
+// a bit each by index.
+extern include_path *host_include_path;
+extern uint64_t host_changed;
+
 // line: where the entry begins, which the messages about its keys name.
 void host_new(std::string_view name, int64_t line);
 void host_set(assign_kind kind, std::string_view name, std::string_view value);

@@ -224,6 +224,16 @@ bool expand_direct(expansion *run)
         direct_var *d = dvar(run, v->index);
         // Expanded ahead, it is in the side block.
         bool ahead = d->state == direct_done;
+        const char *item;
+        uint32_t item_length;
+        if (!ahead && v->index < run->prefix_count && prefix_item(run, v->index, &item, &item_length)) {
+            copy_short(room(s, used, item_length), item, item_length);
+            *d = direct_var{used + name_length + 1, item_length - name_length - 2, direct_done, false};
+            used += item_length;
+            if (used > direct_most || used > run->limit)
+                return false;
+            continue;
+        }
         uint64_t text_length = ahead ? d->length : v->value.size();
         char *p = room(s, used, name_length + text_length + 2);
         if (copy_to_dollar(p, name, name_length) < name_length)

@@ -27,9 +27,10 @@ void reset(expansion *run)
 
 } // namespace
 
-expand_status expand_host(const host *h, uint64_t limit, expand_failure *failure)
+expand_status expand_host(const host *h, uint64_t limit, expand_failure *failure, const host_prefix *prefix)
 {
     expansion *run = &the_expansion;
+    prefix_use(run, prefix);
     run->h = h;
     run->limit = limit;
     run->failure = failure;

@@ -29,6 +29,9 @@
 //                one pass in list order, every variable expanded once (one
 //                further on than a reference to it, ahead of its turn) and
 //                each reference a copy of that expansion.
+//   prefix.cc    The items of the variables that a host's includes give
+//                it, made once per include path: the direct pass copies
+//                those that the host changed nothing of.
 //   items.cc     The item frame: the data, item after item. An item's value
 //                reached with its "=" just written is its variable's memo.
 //   frames.cc    A frame scans one value's text by the rule: bytes, "$"
@@ -222,10 +225,21 @@ inline uint64_t expand_data_limit()
     return uint64_t{cdb_position_limit} - 1;
 }
 
+// What the includes of the host whose entry has just ended gave it: its
+// include path, and which of its first 64 variables it changed
+// (host_include_path and host_changed of the tables). Its expansion then
+// copies the items of the path's variables that nothing changed, as the
+// path's memo holds them (prefix.cc).
+struct host_prefix {
+    include_path *path;
+    uint64_t changed;
+};
+
 // Builds and expands the data of h. A text that is bound to grow past limit
 // stops the expansion as soon as that is certain. On success the data is
-// described by expand_length and written out by expand_data.
-expand_status expand_host(const host *h, uint64_t limit, expand_failure *failure);
+// described by expand_length and written out by expand_data. prefix: h's
+// include path and changes, or null (as for a host without includes).
+expand_status expand_host(const host *h, uint64_t limit, expand_failure *failure, const host_prefix *prefix);
 
 uint64_t expand_length();
 

@@ -95,10 +95,10 @@ outcome failure(const char *msg, const std::string &detail, int64_t line)
     return outcome{out_failure, detail, msg, line};
 }
 
-outcome fast(const std::vector<var_def> &defs, uint64_t limit = expand_data_limit())
+outcome fast_on(const host *h, uint64_t limit, const host_prefix *prefix)
 {
     expand_failure f;
-    switch (expand_host(make_host(defs), limit, &f)) {
+    switch (expand_host(h, limit, &f, prefix)) {
     case expand_done:
         return outcome{out_data, std::string(expand_data(), expand_length()), "", 0};
     case expand_bad_reference:
@@ -107,6 +107,11 @@ outcome fast(const std::vector<var_def> &defs, uint64_t limit = expand_data_limi
         break;
     }
     return outcome{out_too_large, "", "", 0};
+}
+
+outcome fast(const std::vector<var_def> &defs, uint64_t limit = expand_data_limit())
+{
+    return fast_on(make_host(defs), limit, nullptr);
 }
 
 // The rule as written: after every substitution the scan starts again at
@@ -577,6 +582,83 @@ TEST(Expand, NearlyPlainHostsSameAsTheRule)
     EXPECT_GT(kinds[out_data], 12000);
     EXPECT_GT(kinds[out_failure] + kinds[out_endless], 4500);
     EXPECT_GT(kinds[out_too_large], 450);
+}
+
+// Hosts that include classes, some of whose variables they change (an
+// append or an override), with the classes' values and their own nearly
+// plain: references to the classes' variables, to the host's, to names
+// that are neither, in cycles, with stray "$", and names with a "$". The
+// items that the include path's memo gives a host (from the path's second
+// host on) make the same outcome as the host's own pass, for hosts of the
+// same path with other changes too.
+TEST(Expand, IncludePathItemsSameAsTheHostsOwn)
+{
+    std::mt19937 rng(91);
+    std::uniform_int_distribution<int> percent(0, 99);
+    static const char *const plain[] = {"x", "yy", "{", "}", "=", "zzzzzzzzz"};
+    static const char *const misses[] = {"$", "${", "${q}", "$${c0}", "${c1", "{${h0}}"};
+    // Most references go to a variable before the one whose value it is,
+    // some to any.
+    auto value_of = [&](const std::vector<std::string> &names, size_t place) {
+        std::string value;
+        for (int j = static_cast<int>(rng() % 5); j > 0; j--) {
+            int p = percent(rng);
+            size_t to = place && p % 8 ? rng() % place : rng() % names.size();
+            value += p >= 97 ? std::string(misses[rng() % std::size(misses)])
+                     : p >= 55 ? reference_to(names[to])
+                               : std::string(plain[rng() % std::size(plain)]);
+        }
+        return value;
+    };
+    int copied = 0, data = 0;
+    for (int i = 0; i < 6000; i++) {
+        int classes = 1 + static_cast<int>(rng() % 3), own = static_cast<int>(rng() % 4);
+        std::vector<std::string> names;
+        std::vector<int> class_of;
+        for (int k = 0; k < classes; k++)
+            for (int n = 1 + static_cast<int>(rng() % 4); n > 0; n--) {
+                names.push_back(numbered("c", static_cast<int>(names.size())));
+                class_of.push_back(k);
+            }
+        size_t class_vars = names.size();
+        for (int n = 0; n < own; n++)
+            names.push_back(numbered("h", n));
+        if (percent(rng) < 3)
+            names[rng() % class_vars] += "$";
+        std::vector<var_def> defs;
+        for (const std::string &name : names)
+            defs.push_back(var_def{name, value_of(names, defs.size()), static_cast<int64_t>(defs.size() + 1)});
+        include_path *path = nullptr;
+        for (int k = 0; k < classes; k++) {
+            auto *c = new host_class{};
+            c->name = lasting(numbered("k", k));
+            for (size_t v = 0; v < class_vars; v++)
+                if (class_of[v] == k)
+                    var_append(&c->variables, lasting(defs[v].name), lasting(defs[v].value), defs[v].line);
+            path = new include_path{c, path, nullptr, nullptr, nullptr, 0};
+        }
+        // Three hosts of the path, each changing some of the classes'
+        // variables in its own way.
+        for (int h = 0; h < 3; h++) {
+            std::vector<var_def> host_defs = defs;
+            uint64_t changed = 0;
+            for (size_t v = 0; v < class_vars; v++)
+                if (percent(rng) < 20) {
+                    host_defs[v].value = value_of(names, v);
+                    changed |= uint64_t{1} << v;
+                }
+            uint64_t limit = percent(rng) < 20 ? 10 + rng() % 60 : expand_data_limit();
+            host *made = make_host(host_defs);
+            outcome own_pass = fast_on(made, limit, nullptr);
+            host_prefix prefix{path, changed};
+            outcome with_path = fast_on(made, limit, &prefix);
+            ASSERT_EQ(with_path, own_pass) << shown(host_defs) << " changed " << changed << " host " << h;
+            copied += h > 0 && changed == 0 && own_pass.kind == out_data;
+            data += own_pass.kind == out_data;
+        }
+    }
+    EXPECT_GT(copied, 1000) << data;
+    EXPECT_GT(data, 6000) << copied;
 }
 
 // The expander reports a cycle on every host on which the rule goes on for

@@ -223,6 +223,21 @@ struct write_step {
     bool work;              // the pieces are work pieces
 };
 
+// ---- the include path's items (prefix.cc) ----
+
+constexpr uint32_t prefix_none = UINT32_MAX;
+
+// The items of a path's variables, as a host that changed none of them has
+// them; a variable's item is left to the host where it refers to a name
+// that only hosts set, or is not plain.
+struct prefix_memo {
+    uint32_t count;           // the path's variables, at most 64
+    const char *items;        // the items that can be copied, one after another
+    const uint32_t *item_at;  // per variable: where its item begins in items, or prefix_none
+    const uint32_t *item_length;
+    const uint64_t *needs;    // per variable: itself and what it refers to, directly or not, a bit each
+};
+
 // ---- the state ----
 
 // Owners: expand.cc sets the host, the limit and the outcome; items.cc
@@ -269,6 +284,9 @@ struct expansion {
     zostr direct_side;                  // the expansions made ahead of their turn
     uint64_t side_used;
     zarray<direct_walk_frame> direct_walk;
+    const prefix_memo *prefix;          // the host's include path's, or null
+    uint32_t prefix_count;              // its variables; 0 without one
+    uint64_t prefix_changed;            // the host's changes among them
 
     uint64_t data_length;
     const char *data_written;           // the data once written out
@@ -358,3 +376,19 @@ expand_status items_expand(expansion *run);
 
 // direct.cc
 bool expand_direct(expansion *run);
+
+// prefix.cc: takes the memo of prefix's path for the run, made for the
+// path's second host; none for a null prefix or path.
+void prefix_use(expansion *run, const host_prefix *prefix);
+
+// The item of the path's variable var (below prefix_count) when the host
+// changed nothing it needs.
+inline bool prefix_item(const expansion *run, uint32_t var, const char **item, uint32_t *length)
+{
+    const prefix_memo *m = run->prefix;
+    if (m->item_at[var] == prefix_none || m->needs[var] & run->prefix_changed)
+        return false;
+    *item = m->items + m->item_at[var];
+    *length = m->item_length[var];
+    return true;
+}
