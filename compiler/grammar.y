@@ -5,7 +5,9 @@
  * without lookahead), and every assignment runs right after its last token.
  * Most assignments come as one token, ASSIGN or, with their ";", ASSIGN_END
  * (lexer.h), whose value the lexer holds until the next such token, which
- * cannot come before the assignment is taken.
+ * cannot come before the assignment is taken. Most blocks of entries come
+ * as one token, BLOCK, whose assignments the lexer holds for the entry's
+ * last action, which takes them as the rules would have, each at its line.
  * The value of every symbol is a view of a token's text, which copies as
  * plain bytes, so the parser's stacks can be relocated when they grow (from
  * 200 entries, doubling, up to 10000).
@@ -24,6 +26,19 @@
 
 /* The line of the keyword that opened the entry being read. */
 static int64_t entry_line;
+
+/* The assignments of a block read as one token (lexer.h), taken in order,
+ * each at its line, by set: host_set or class_set. */
+static void take_block(void (*set)(assign_kind, std::string_view, std::string_view))
+{
+    static constexpr assign_kind kinds[] = {assign_plain, assign_append, assign_override};
+    static_assert(lex_plain == 0 && lex_append == 1 && lex_override == 2);
+    for (size_t i = 0; i < lex_block_count; i++) {
+        lex_block_take(i);
+        set(kinds[lex_block[i].kind], lex_block[i].name, lex_block[i].value);
+    }
+    lex_block_taken();
+}
 
 /* A host's entry is complete: its data is made (host_data.h) and kept in
  * the text before it, or that text is given back (text_release.h). */
@@ -46,7 +61,7 @@ static void host_done()
 %define api.token.raw
 
 %token END 0
-%token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE ASSIGN ASSIGN_END
+%token STRING CLASS CLIENT OVERRIDE PLUSEQ NEWLINE ASSIGN ASSIGN_END BLOCK
 %token LPAREN "(" RPAREN ")" LBRACE "{" RBRACE "}" COMMA "," COLON ":" SEMICOLON ";" EQUALS "="
 
 %start config
@@ -87,6 +102,7 @@ host_block
     : CLIENT entry_start STRING host_start host_includes "{" host_assigns "}" { host_done(); }
     | CLIENT entry_start STRING host_start host_includes "{" "}"              { host_done(); }
     | CLIENT entry_start STRING host_start host_includes ";"                  { host_done(); }
+    | CLIENT entry_start STRING host_start host_includes BLOCK                { take_block(host_set); host_done(); }
     ;
 
 entry_start
@@ -140,6 +156,7 @@ class_def
     : CLASS entry_start STRING class_start class_includes "{" class_assigns "}"
     | CLASS entry_start STRING class_start class_includes "{" "}"
     | CLASS entry_start STRING class_start class_includes ";"
+    | CLASS entry_start STRING class_start class_includes BLOCK { take_block(class_set); }
     ;
 
 /* $0: the class's name, right before. */

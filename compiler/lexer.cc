@@ -137,11 +137,18 @@ constexpr std::array<unsigned char, 256> byte_tokens = [] {
 
 // Moves past a block comment that starts at p; newlines in it are counted.
 // A comment that never ends would swallow the rest of the input.
+// Set while a block is read ahead of the parser (read_block).
+bool reading_ahead;
+
 const char *skip_block_comment(const char *p)
 {
     int64_t opened_at = config_line;
     for (p += 2;; p++) {
         if (*p == 0) {
+            // Read ahead, the end is only a token that no block holds: the
+            // parser reads the text again and meets it in its turn.
+            if (reading_ahead)
+                return p;
             lex_position = p;
             die_at(opened_at, 0, "parse error", "unterminated comment");
         }
@@ -428,23 +435,66 @@ int token_at(const char *p, start_kind kind, std::string_view *value)
     return 0;
 }
 
-} // namespace
+// Where the tokens read stand in an entry's head ("client" or "class", its
+// name, and its include list): a "{" after the name or a class of the list
+// is the parser's next token, and opens the entry's block.
+enum head_state : unsigned char { head_none, head_keyword, head_name, head_colon, head_include };
+head_state head;
 
-std::string_view lex_assign_value;
-
-void lex_start(const char *text)
+head_state head_after(int token)
 {
-    lex_position = text;
-    lex_token_start = text;
-    lex_end = text + strlen(text);
-    lex_mode = lex_normal;
-    config_line = 1;
-    last_symbol = nullptr;
-    in_block = false;
-    last_token = 0;
+    switch (token) {
+    case CLIENT:
+    case CLASS:
+        return head_keyword;
+    case STRING:
+        return head == head_keyword ? head_name : head == head_colon ? head_include : head_none;
+    case COLON:
+        return head == head_name ? head_colon : head_none;
+    case COMMA:
+        return head == head_include ? head_colon : head_none;
+    default:
+        return head_none;
+    }
 }
 
-int next_token(std::string_view *value)
+// What read_block must put back when a block is not one token after all.
+struct lex_state {
+    const char *position;
+    const char *token_start;
+    const char *symbol;
+    std::string_view assign_value;
+    int64_t line;
+    int64_t token_line;
+    int token;
+    bool block;
+};
+
+lex_state lex_save()
+{
+    return lex_state{lex_position, lex_token_start, last_symbol, lex_assign_value, config_line, lex_token_line,
+                     last_token, in_block};
+}
+
+void lex_restore(const lex_state &s)
+{
+    lex_position = s.position;
+    lex_token_start = s.token_start;
+    last_symbol = s.symbol;
+    lex_assign_value = s.assign_value;
+    config_line = s.line;
+    lex_token_line = s.token_line;
+    last_token = s.token;
+    in_block = s.block;
+    head = head_none;
+}
+
+// The next token: next_token's work, inline where the parser and
+// read_block call it. A "{" that opens an entry's block, at_block, has the
+// block read ahead (read_block): not while one is.
+int read_block();
+
+[[gnu::always_inline]] inline int lex_token(std::string_view *value, bool at_block)
 {
     bool newline = false;
     start_kind kind;
@@ -456,11 +506,137 @@ int next_token(std::string_view *value)
     }
     bool assignment = assignment_may_begin();
     int token = token_at(p, kind, value);
-    if (token == STRING && assignment)
+    if (token == STRING && assignment) {
         token = assignment_or(token);
-    else if (token == LBRACE)
+    } else if (token == LBRACE) {
         in_block = true;
-    else if (token == RBRACE)
+        if (at_block && (head == head_name || head == head_include)) {
+            head = head_none;
+            last_token = LBRACE;
+            return last_token = read_block();
+        }
+    } else if (token == RBRACE) {
         in_block = false;
+    }
+    head = head_after(token);
     return last_token = token;
+}
+
+// The line after the block, while its assignments are taken.
+int64_t line_after_block;
+
+// The block read from start is one token. Until the parser takes it, the
+// line counter stays where the "{" left it: actions that the parser runs
+// before (a class included) name that line, as they would have.
+int block_read(const lex_state &start)
+{
+    reading_ahead = false;
+    line_after_block = config_line;
+    config_line = start.line;
+    return BLOCK;
+}
+
+// An entry's block read ahead, from its "{" (just read) on, token by token
+// as the parser would read them: when they are assignments in any of the
+// grammar's forms and the block's "}", at most lex_block_most of them, they
+// are kept in lex_block and the block is one token, BLOCK, read to its
+// "}". Anything else puts the lexer back after the "{", and the parser
+// reads the block itself and meets what it meets in its turn. Each
+// assignment keeps the line at which the parser would take it: after its
+// last token.
+int read_block()
+{
+    lex_state start = lex_save();
+    reading_ahead = true;
+    lex_block_count = 0;
+    enum { want_assignment, want_end, want_override_name, want_equals, want_value } want = want_assignment;
+    lex_assign_kind kind = lex_plain;
+    std::string_view name;
+    for (;;) {
+        std::string_view value;
+        int token = lex_token(&value, false);
+        bool taken = false;
+        switch (want) {
+        case want_assignment:
+            if (token == RBRACE)
+                return block_read(start);
+            if (token == OVERRIDE) {
+                kind = lex_override;
+                want = want_override_name;
+                continue;
+            }
+            kind = lex_plain;
+            [[fallthrough]];
+        case want_override_name:
+            if (token == ASSIGN || (token == ASSIGN_END && kind == lex_plain)) {
+                name = value;
+                value = lex_assign_value;
+                taken = true;
+            } else if (token == STRING) {
+                name = value;
+                want = want_equals;
+                continue;
+            }
+            break;
+        case want_equals:
+            if (token == EQUALS || (token == PLUSEQ && kind == lex_plain)) {
+                kind = token == PLUSEQ ? lex_append : kind;
+                want = want_value;
+                continue;
+            }
+            break;
+        case want_value:
+            taken = token == STRING;
+            break;
+        case want_end:
+            if (token == SEMICOLON) {
+                want = want_assignment;
+                continue;
+            }
+            if (token == RBRACE)
+                return block_read(start);
+            break;
+        }
+        if (!taken || lex_block_count == lex_block_most)
+            break;
+        lex_block[lex_block_count++] = lex_block_assignment{kind, name, value, config_line};
+        want = token == ASSIGN_END ? want_assignment : want_end;
+    }
+    reading_ahead = false;
+    lex_restore(start);
+    return LBRACE;
+}
+
+} // namespace
+
+std::string_view lex_assign_value;
+lex_block_assignment lex_block[lex_block_most];
+size_t lex_block_count;
+
+void lex_block_take(size_t i)
+{
+    config_line = lex_block[i].line;
+}
+
+void lex_block_taken()
+{
+    config_line = line_after_block;
+}
+
+void lex_start(const char *text)
+{
+    lex_position = text;
+    lex_token_start = text;
+    lex_end = text + strlen(text);
+    lex_mode = lex_normal;
+    config_line = 1;
+    last_symbol = nullptr;
+    in_block = false;
+    last_token = 0;
+    head = head_none;
+}
+
+int next_token(std::string_view *value)
+{
+    return lex_token(value, true);
 }

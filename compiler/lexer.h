@@ -47,6 +47,29 @@ void lex_start(const char *text);
 // such token can be read.
 extern std::string_view lex_assign_value;
 
+// An entry's block "{" ... "}" whose contents are assignments in the forms
+// of the grammar, at most lex_block_most of them, is read as one token,
+// BLOCK, when the parser is certain to take it (right after the entry's
+// name or include list). Until then the line counter stays at the "{":
+// the parser then takes its assignments from here, as lex_block_take sets
+// the line counter to each one's line in turn, and lex_block_taken to the
+// line after the block.
+enum lex_assign_kind : unsigned char { lex_plain, lex_append, lex_override };
+
+struct lex_block_assignment {
+    lex_assign_kind kind;
+    std::string_view name;
+    std::string_view value;
+    int64_t line;   // the line counter when the parser would take it
+};
+
+constexpr size_t lex_block_most = 64;
+extern lex_block_assignment lex_block[lex_block_most];
+extern size_t lex_block_count;
+
+void lex_block_take(size_t i);
+void lex_block_taken();
+
 // Returns the next token kind (the parser's own numbers of its symbols,
 // grammar.hh; 0 at the end of input) and, for STRING, ASSIGN and ASSIGN_END,
 // stores its text in *value: a view into the input text, which must stay

@@ -27,6 +27,16 @@ std::string show(int token, std::string_view value)
     case NEWLINE: return "NL";
     case ASSIGN: return "A(" + std::string(value) + "=" + std::string(lex_assign_value) + ")";
     case ASSIGN_END: return "A(" + std::string(value) + "=" + std::string(lex_assign_value) + ";)";
+    case BLOCK: {
+        std::string b = "B[";
+        for (size_t i = 0; i < lex_block_count; i++) {
+            const lex_block_assignment &a = lex_block[i];
+            b += i ? " " : "";
+            b += std::string(1, "=+!"[a.kind]) + std::string(a.name) + "=" + std::string(a.value) + "@" +
+                 std::to_string(a.line);
+        }
+        return b + "]";
+    }
     case LPAREN: return "(";
     case RPAREN: return ")";
     case LBRACE: return "{";
@@ -129,6 +139,54 @@ TEST(Lexer, AssignmentsAsOneToken)
         EXPECT_EQ(tokens(c.text), c.expected) << "text: " << c.text;
     // In a one-line entry's items "=" is part of a word.
     EXPECT_EQ(tokens("{ : a=\"1\"", lex_after_name), V({"W({)", ":", "W(a=\"1\")", "END"}));
+}
+
+// An entry's block right after its name or include list is one token when
+// it holds assignments in the grammar's forms only, at most 64 of them;
+// each keeps the line at which the parser takes it: after its last token.
+// Anything else is read token by token.
+TEST(Lexer, BlocksAsOneToken)
+{
+    std::string many = "client h {";
+    for (int i = 0; i < 65; i++)
+        many += " a" + std::to_string(i) + " = \"v\";";
+    many += " }";
+    struct Case { std::string text; V expected; };
+    const Case cases[] = {
+        {"client h { a = \"1\"; b = 2; override c = \"3\"; d += \"4\" }",
+         {"CLIENT", "W(h)", "B[=a=1@1 =b=2@1 !c=3@1 +d=4@1]", "END"}},
+        {"class k : a, \"b\"\n{\n a = \"1\"\n;\n override \"x y\" =\n \"2\" }",
+         {"CLASS", "W(k)", ":", "W(a)", ",", "W(b)", "B[=a=1@3 !x y=2@6]", "END"}},
+        {"client h {} x", {"CLIENT", "W(h)", "B[]", "W(x)", "END"}},
+        {"client h { a = \"1\";; }", {"CLIENT", "W(h)", "{", "A(a=1;)", ";", "}", "END"}},
+        {"client h { a } ", {"CLIENT", "W(h)", "{", "W(a)", "}", "END"}},
+        {"client h { override a += \"1\" }", {"CLIENT", "W(h)", "{", "OVERRIDE", "W(a)", "PLUSEQ", "W(1)", "}", "END"}},
+        {"client h { a = \"1\" b = \"2\" }", {"CLIENT", "W(h)", "{", "A(a=1)", "W(b)", "=", "W(2)", "}", "END"}},
+        {"client h { a = \"1\"", {"CLIENT", "W(h)", "{", "A(a=1)", "END"}},
+        // Not right after an entry's name or include list.
+        {"{ a = \"1\"; }", {"{", "A(a=1;)", "}", "END"}},
+        {"client h : { }", {"CLIENT", "W(h)", ":", "{", "}", "END"}},
+        {"client h : a, { }", {"CLIENT", "W(h)", ":", "W(a)", ",", "{", "}", "END"}},
+        {"h { }", {"W(h)", "{", "}", "END"}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(tokens(c.text), c.expected) << "text: " << c.text;
+    V long_block = tokens(many);
+    ASSERT_GE(long_block.size(), 4u);
+    EXPECT_EQ(V(long_block.begin(), long_block.begin() + 4), V({"CLIENT", "W(h)", "{", "A(a0=v;)"}));
+    EXPECT_EQ(long_block.size(), 2 + 1 + 65 + 2u);
+
+    // Until the parser takes the block, the line counter stays at its "{".
+    lex_start("client h {\n a = \"1\";\n}\n");
+    std::string_view value;
+    EXPECT_EQ(next_token(&value), CLIENT);
+    EXPECT_EQ(next_token(&value), STRING);
+    EXPECT_EQ(next_token(&value), BLOCK);
+    EXPECT_EQ(config_line, 1);
+    lex_block_take(0);
+    EXPECT_EQ(config_line, 2);
+    lex_block_taken();
+    EXPECT_EQ(config_line, 3);
 }
 
 TEST(Lexer, LineCounting)
