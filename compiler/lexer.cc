@@ -374,7 +374,7 @@ bool assignment_may_begin()
 // Anything else (a newline or a comment between them, a value unquoted,
 // unterminated or over more than one line) stays three tokens, read as
 // before.
-int assignment_or(int token)
+[[gnu::always_inline]] inline int assignment_or(int token)
 {
     const std::array<start_kind, 256> &kinds = mode_starts[lex_normal];
     const char *p = lex_position;
@@ -407,7 +407,7 @@ int assignment_or(int token)
     return ASSIGN;
 }
 
-int token_at(const char *p, start_kind kind, std::string_view *value)
+[[gnu::always_inline]] inline int token_at(const char *p, start_kind kind, std::string_view *value)
 {
     unsigned char c = static_cast<unsigned char>(*p);
     switch (kind) {
