@@ -610,7 +610,9 @@ int read_block()
 } // namespace
 
 std::string_view lex_assign_value;
-lex_block_assignment lex_block[lex_block_most];
+// Zero from the start, in pages that only the blocks read touch: not set
+// up by code at start-up, which would touch them all.
+constinit lex_block_assignment lex_block[lex_block_most]{};
 size_t lex_block_count;
 
 void lex_block_take(size_t i)

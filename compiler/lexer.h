@@ -63,7 +63,11 @@ struct lex_block_assignment {
     int64_t line;   // the line counter when the parser would take it
 };
 
-constexpr size_t lex_block_most = 64;
+// A longer block is read by the parser, whose stack it may fill (it holds
+// eight entries when a block begins, two for each assignment, 10000 in
+// all); a shorter one cannot.
+// The array's pages are touched only as far as blocks reach.
+constexpr size_t lex_block_most = 4096;
 extern lex_block_assignment lex_block[lex_block_most];
 extern size_t lex_block_count;
 

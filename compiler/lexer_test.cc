@@ -56,7 +56,7 @@ std::vector<std::string> tokens(const std::string &text, lex_mode_kind mode = le
     lex_start(text.c_str());
     lex_mode = mode;
     std::vector<std::string> out;
-    for (int i = 0; i < 100; i++) {
+    for (int i = 0; i < 10000; i++) {
         std::string_view value;
         int token = next_token(&value);
         out.push_back(show(token, value));
@@ -142,13 +142,13 @@ TEST(Lexer, AssignmentsAsOneToken)
 }
 
 // An entry's block right after its name or include list is one token when
-// it holds assignments in the grammar's forms only, at most 64 of them;
+// it holds assignments in the grammar's forms only, at most lex_block_most;
 // each keeps the line at which the parser takes it: after its last token.
 // Anything else is read token by token.
 TEST(Lexer, BlocksAsOneToken)
 {
     std::string many = "client h {";
-    for (int i = 0; i < 65; i++)
+    for (size_t i = 0; i <= lex_block_most; i++)
         many += " a" + std::to_string(i) + " = \"v\";";
     many += " }";
     struct Case { std::string text; V expected; };
@@ -174,7 +174,7 @@ TEST(Lexer, BlocksAsOneToken)
     V long_block = tokens(many);
     ASSERT_GE(long_block.size(), 4u);
     EXPECT_EQ(V(long_block.begin(), long_block.begin() + 4), V({"CLIENT", "W(h)", "{", "A(a0=v;)"}));
-    EXPECT_EQ(long_block.size(), 2 + 1 + 65 + 2u);
+    EXPECT_EQ(long_block.size(), 2 + 1 + lex_block_most + 1 + 2u);
 
     // Until the parser takes the block, the line counter stays at its "{".
     lex_start("client h {\n a = \"1\";\n}\n");
