@@ -281,8 +281,9 @@ void trace(const host_var *v, assign_event_kind kind, const host_var *source)
 // called name has been looked for: v is that variable, or null. duplicate
 // names the message of a plain assignment to an existing variable.
 // source: the class variable that an include copies, or null.
-void var_assign(var_list *vars, host_var *v, var_owner owner, assign_kind kind, std::string_view name,
-                std::string_view value, const char *duplicate, const host_var *source)
+[[gnu::always_inline]] inline void var_assign(var_list *vars, host_var *v, var_owner owner, assign_kind kind,
+                                              std::string_view name, std::string_view value, const char *duplicate,
+                                              const host_var *source)
 {
     if (!v) {
         v = var_add(vars, owner == current_host ? host_var_new() : keep<host_var>(), name, value,
@@ -389,11 +390,64 @@ include_path *path_child(include_path *from, const host_class *c)
         *link = p->next_sibling;
     } else {
         p = keep<include_path>();
-        *p = include_path{c, from, nullptr, nullptr, nullptr, 0};
+        *p = include_path{c, from, nullptr, nullptr, nullptr, 0, 0, nullptr};
     }
     p->next_sibling = *list;
     *list = p;
     return p;
+}
+
+// What all copies of includes may take together.
+constexpr size_t include_copies_most = 4 * 1024 * 1024;
+size_t include_copies;
+
+// Keeps a copy of the variables that the include of path's last class gave
+// the current host, from first on, for the path's later hosts: what the
+// include gives is the same for every host of the path. Not while
+// assignments are traced (each include is an event), nor for a list that
+// has an index.
+void keep_include_copy(include_path *path, const host_var *first)
+{
+    uint32_t count = 0;
+    for (const host_var *v = first; v; v = v->next)
+        count++;
+    size_t size = count * sizeof(host_var);
+    if (count == 0 || assign_trace_on || host_table->variables.index ||
+        include_copies + size > include_copies_most)
+        return;
+    auto *copy = static_cast<host_var *>(malloc(size));
+    if (!copy)
+        out_of_memory();
+    include_copies += size;
+    for (uint32_t i = 0; first; first = first->next)
+        copy[i++] = *first;
+    path->copy = copy;
+    path->copy_count = count;
+}
+
+// Gives the current host the variables of path's last class from the copy
+// its first host left, where they fit in the block in use and the list
+// stays short enough to go without an index; false otherwise. They go
+// after the same variables as for that host, and the include checked that
+// none of their names was taken.
+bool include_at_once(var_list *vars, const include_path *path)
+{
+    uint32_t count = path->copy_count;
+    uint32_t index = vars->last ? uint32_t{vars->last->index} + 1 : 0;
+    if (assign_trace_on || index != path->copy[0].index || index + count > unindexed_most ||
+        static_cast<size_t>(host_free_end - host_free) < count)
+        return false;
+    host_var *first = host_free;
+    memcpy(static_cast<void *>(first), path->copy, count * sizeof(host_var));
+    for (uint32_t i = 0; i < count; i++) {
+        first[i].next = i + 1 < count ? &first[i + 1] : nullptr;
+        first[i].line = config_line;
+        set_mark(first[i].mark);
+    }
+    (vars->last ? vars->last->next : vars->first) = first;
+    vars->last = first + count - 1;
+    host_free += count;
+    return true;
 }
 
 // Hosts and classes are numbered in the order they are made (the index of
@@ -570,8 +624,15 @@ void host_include(std::string_view class_name)
 {
     host_class *c = class_find(class_name);
     c->included = true;
-    var_include(&host_table->variables, current_host, c, host_duplicate);
-    host_include_path = path_child(host_include_path, c);
+    include_path *path = path_child(host_include_path, c);
+    host_include_path = path;
+    var_list *vars = &host_table->variables;
+    if (path->copy && include_at_once(vars, path))
+        return;
+    const host_var *before = vars->last;
+    var_include(vars, current_host, c, host_duplicate);
+    if (!path->copy)
+        keep_include_copy(path, before ? before->next : vars->first);
 }
 
 void class_include(std::string_view class_name)

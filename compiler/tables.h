@@ -87,6 +87,10 @@ struct include_path {
     include_path *next_sibling;
     prefix_memo *memo;            // the expansion's (expand.h), or null
     uint32_t uses;                // hosts that asked for the memo, up to two
+    uint32_t copy_count;          // the records of copy
+    host_var *copy;               // the variables the last class gives a host
+                                  // of the path, as the first such host had
+                                  // them; null until then
 };
 
 // The current host's include path (null: it includes nothing), and which
