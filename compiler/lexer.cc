@@ -135,11 +135,11 @@ constexpr std::array<unsigned char, 256> byte_tokens = [] {
     return tokens;
 }();
 
-// Moves past a block comment that starts at p; newlines in it are counted.
-// A comment that never ends would swallow the rest of the input.
 // Set while a block is read ahead of the parser (read_block).
 bool reading_ahead;
 
+// Moves past a block comment that starts at p; newlines in it are counted.
+// A comment that never ends would swallow the rest of the input.
 const char *skip_block_comment(const char *p)
 {
     int64_t opened_at = config_line;
@@ -502,6 +502,7 @@ int read_block();
     lex_token_start = p;
     if (newline) {
         lex_position = p;
+        head = head_none;
         return last_token = NEWLINE;
     }
     bool assignment = assignment_may_begin();
