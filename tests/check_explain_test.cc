@@ -157,6 +157,53 @@ TEST(Explain, EveryKeyOfGeneratedConfigurations)
     EXPECT_GT(keys, 50u);
 }
 
+// Hosts that include the same classes in the same order, whose classes'
+// values refer to each other's variables, and which change some of those
+// variables (an override or an append of their own) or leave them: what a
+// compile makes from the include path once and copies must be what the
+// explanation, which makes every host's data itself, shows.
+std::string shared_paths_config(std::mt19937 *rng)
+{
+    auto pick = [rng](int n) { return static_cast<int>((*rng)() % static_cast<unsigned>(n)); };
+    std::string c = "class base { root = \"/srv\"; boot = \"pxe\"; loader = \"${root}/${boot}\"; }\n"
+                    "class rack : base { rack = \"r1\"; switch = \"sw-${rack}.${root}\"; }\n"
+                    "class uefi { arch = \"x64\"; efi = \"${arch}.efi\"; }\n"
+                    "class site { note = \"${name}\"; }\n";
+    static const char *const heads[] = {" : rack", " : rack, uefi", " : base, uefi", " : rack, site", ""};
+    static const char *const changes[] = {"override boot = \"efi\";", "rack += \"-x\";", "override root = \"/r\";",
+                                          "arch += \"v2\";", "override loader = \"${boot}\";", ""};
+    std::string head = heads[pick(5)];
+    for (int h = 0; h < 8; h++) {
+        if (pick(3) == 0)
+            head = heads[pick(5)];
+        std::string name = "pc" + std::to_string(h);
+        c += "client " + name + head + " {\n  name = \"" + name + "\";\n";
+        // Changes of variables the head does not give are left out by the
+        // compile's "duplicate" or "unknown" reports: only those it gives.
+        std::string change = changes[pick(6)];
+        bool given = change.find("arch") != std::string::npos ? head.find("uefi") != std::string::npos
+                     : change.find("rack") != std::string::npos ? head.find("rack") != std::string::npos
+                                                                : !head.empty() && head != " : site";
+        if (given && !change.empty())
+            c += "  " + change + "\n";
+        c += "}\n";
+    }
+    return c;
+}
+
+TEST(Explain, EveryKeyOfHostsSharingIncludePaths)
+{
+    std::mt19937 rng(1215);
+    size_t keys = 0;
+    for (int i = 0; i < 15; i++) {
+        std::string config = shared_paths_config(&rng);
+        compiled c = compile_config(CORVANE_MAKE_PATH, config);
+        ASSERT_EQ(c.result.status, 0) << c.result.err << config;
+        keys += expect_explanations_match(config);
+    }
+    EXPECT_GT(keys, 100u);
+}
+
 TEST(Check, ExampleIsClean)
 {
     std::string dir = make_temp_dir();
