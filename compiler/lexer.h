@@ -64,11 +64,10 @@ struct lex_block_assignment {
 };
 
 // A longer block is read by the parser, whose stack holds eight entries
-// when a block begins and two for each assignment, 10000 in all: the
-// lexer does not need to know where it fills. A block read this far in
-// vain is read again, so the limit is low: few blocks are longer, and
-// those are long enough to make the second reading of its part cheap.
-constexpr size_t lex_block_most = 256;
+// when a block begins and two for each assignment, 10000 in all: a block
+// this long cannot fill it. What was read of a longer block is read again.
+// The array's pages are touched only as far as blocks reach.
+constexpr size_t lex_block_most = 4096;
 extern lex_block_assignment lex_block[lex_block_most];
 extern size_t lex_block_count;
 
