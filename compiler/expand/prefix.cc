@@ -138,6 +138,7 @@ prefix_memo *make_memo(const include_path *path)
             b.vars[b.count++] = path_var{v->name, v->value};
         }
     memset(b.state, state_unseen, sizeof b.state);
+    memset(b.needs, 0, sizeof b.needs);
     b.text = static_cast<char *>(take(memo_text_most));
     b.text_used = 0;
     uint64_t items_length = 0;
@@ -160,6 +161,7 @@ prefix_memo *make_memo(const include_path *path)
         needs[i] = b.needs[i];
         if (b.state[i] != state_good || name.find('$') != std::string_view::npos) {
             item_at[i] = prefix_none;
+            item_length[i] = 0;
             continue;
         }
         item_at[i] = static_cast<uint32_t>(used);
