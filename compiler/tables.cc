@@ -408,12 +408,15 @@ size_t include_copies;
 // has an index.
 void keep_include_copy(include_path *path, const host_var *first)
 {
+    // Tried again for every host of the path while it cannot be kept:
+    // what rules it out is looked at before the records are counted.
+    if (assign_trace_on || host_table->variables.index)
+        return;
     uint32_t count = 0;
     for (const host_var *v = first; v; v = v->next)
         count++;
     size_t size = count * sizeof(host_var);
-    if (count == 0 || assign_trace_on || host_table->variables.index ||
-        include_copies + size > include_copies_most)
+    if (count == 0 || include_copies + size > include_copies_most)
         return;
     auto *copy = static_cast<host_var *>(malloc(size));
     if (!copy)
