@@ -635,7 +635,7 @@ TEST(Expand, IncludePathItemsSameAsTheHostsOwn)
             for (size_t v = 0; v < class_vars; v++)
                 if (class_of[v] == k)
                     var_append(&c->variables, lasting(defs[v].name), lasting(defs[v].value), defs[v].line);
-            path = new include_path{c, path, nullptr, nullptr, nullptr, 0};
+            path = new include_path{c, path, nullptr, nullptr, nullptr, 0, 0, nullptr};
         }
         // Three hosts of the path, each changing some of the classes'
         // variables in its own way.
