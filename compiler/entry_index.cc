@@ -2,6 +2,7 @@
 #include "compiler/entry_index.h"
 
 #include "compiler/name_index.h"
+#include "lib/pages.h"
 
 #include <cstdlib>
 
@@ -44,6 +45,7 @@ int grow(entry_index *index)
     auto *slots = static_cast<uint64_t *>(calloc(capacity, sizeof(uint64_t)));
     if (!slots)
         return 0;
+    pages_prepare(slots, capacity * sizeof(uint64_t));
     for (uint32_t i = 0; i < index->capacity; i++) {
         uint64_t s = index->slots[i];
         if (!s)

@@ -5,6 +5,7 @@
 #include "compiler/expand/expand.h"
 #include "compiler/report.h"
 #include "compiler/text_release.h"
+#include "lib/pages.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -32,12 +33,14 @@ char *data_place(uint64_t length, const char *bound)
         auto *own = static_cast<char *>(malloc(length));
         if (!own)
             out_of_memory();
+        pages_prepare(own, length);
         return own;
     }
     if (length > data_room) {
         data_next = static_cast<char *>(malloc(data_block_size));
         if (!data_next)
             out_of_memory();
+        pages_prepare(data_next, data_block_size);
         data_room = data_block_size;
     }
     char *at = data_next;

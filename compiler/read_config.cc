@@ -2,11 +2,11 @@
 #include "compiler/read_config.h"
 
 #include "compiler/report.h"
+#include "lib/pages.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,26 +24,6 @@ uint64_t first_room(const iobuf *in)
     if (fstat(in->fd, &st) < 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
         return read_block;
     return static_cast<uint64_t>(st.st_size) + read_block + 1;
-}
-
-// The pages that a file of size bytes will be read into are set up in one
-// system call beforehand, instead of one fault each as the read reaches
-// them (a 2 MB configuration: 500 faults). Only a hint: a system without
-// it takes the faults.
-void prepare_pages(const char *at, uint64_t size)
-{
-#ifdef MADV_POPULATE_WRITE
-    long page = sysconf(_SC_PAGESIZE);
-    if (page <= 0 || size == 0)
-        return;
-    uintptr_t mask = static_cast<uintptr_t>(page) - 1;
-    uintptr_t first = reinterpret_cast<uintptr_t>(at) & ~mask;
-    uintptr_t end = reinterpret_cast<uintptr_t>(at) + size;
-    madvise(reinterpret_cast<void *>(first), end - first, MADV_POPULATE_WRITE);
-#else
-    (void)at;
-    (void)size;
-#endif
 }
 
 // Every read goes into this one block, whose pages stay set up, and is
@@ -82,7 +62,7 @@ void read_config(iobuf *in, zostr *text)
             uint64_t room = first_room(in);
             zostr_xallocmore(text, room);
             if (room > read_block)
-                prepare_pages(text->data, room - read_block);
+                pages_prepare(text->data, room - read_block);
         }
         zostr_xadd_mem(text, bounce, static_cast<uint64_t>(n));
         check_no_nul(text, text->length - static_cast<uint64_t>(n));

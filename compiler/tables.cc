@@ -4,6 +4,7 @@
 #include "compiler/assign_trace.h"
 #include "compiler/entry_index.h"
 #include "compiler/report.h"
+#include "lib/pages.h"
 #include "lib/zostr.h"
 
 #include <cstdlib>
@@ -60,6 +61,7 @@ T *keep()
         kept_next = static_cast<char *>(malloc(kept_block_size));
         if (!kept_next)
             out_of_memory();
+        pages_prepare(kept_next, kept_block_size);
         kept_room = kept_block_size;
     }
     T *p = reinterpret_cast<T *>(kept_next);
@@ -89,6 +91,7 @@ std::string_view keep_text(std::string_view text)
             text_next = static_cast<char *>(malloc(text_block_size));
             if (!text_next)
                 out_of_memory();
+            pages_prepare(text_next, text_block_size);
             text_room = text_block_size;
         }
         copy = text_next;
@@ -501,6 +504,7 @@ T *entry_new(entry_table<T> *t)
         t->blocks[b] = static_cast<T *>(malloc(entries_per_block * sizeof(T)));
         if (!t->blocks[b])
             out_of_memory();
+        pages_prepare(t->blocks[b], entries_per_block * sizeof(T));
     }
     return new (entry_at(t, t->count++)) T{};
 }
