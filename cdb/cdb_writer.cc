@@ -5,7 +5,6 @@
 #include "cdb/cdb_writer.h"
 
 #include "lib/die.h"
-#include "lib/pages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -188,7 +187,6 @@ int cdb_writer_prepare(cdb_writer *w, cdb_allocator alloc)
     cdb_entry *sorted = static_cast<cdb_entry *>(alloc(places * sizeof(cdb_entry)));
     if (sorted == nullptr)
         return 0;
-    pages_prepare(sorted, places * sizeof(cdb_entry));
     w->sorted = sorted;
     w->table = sorted + w->entry_count;
     distribute(w);
