@@ -14,11 +14,22 @@
 namespace {
 
 // The data of hosts is kept in the text behind the parser while it has
-// room (text_release.h), and else one after another in blocks of this size;
-// data longer than a quarter of a block gets a block of its own.
-constexpr uint64_t data_block_size = 256 * 1024;
+// room (text_release.h), and else one after another in blocks: of a huge
+// page each (lib/pages.h) after a text of at least a huge page; after a
+// shorter one, blocks that double from 256 KiB up to a huge page, so that a
+// small configuration is not given a whole huge page for a little data.
+// Data longer than a quarter of the first block gets a block of its own.
+constexpr uint64_t data_first_block = 256 * 1024;
 char *data_next;
 uint64_t data_room;
+uint64_t data_block_size;   // the last block's; 0: none yet
+
+uint64_t next_block_size()
+{
+    if (text_release_length() >= pages_huge)
+        return pages_huge;
+    return data_block_size ? std::min(2 * data_block_size, pages_huge) : data_first_block;
+}
 
 [[noreturn]] void out_of_memory()
 {
@@ -29,7 +40,7 @@ char *data_place(uint64_t length, const char *bound)
 {
     if (char *in_text = text_release_take(length, bound))
         return in_text;
-    if (length > data_block_size / 4) {
+    if (length > data_first_block / 4) {
         auto *own = static_cast<char *>(malloc(length));
         if (!own)
             out_of_memory();
@@ -37,11 +48,15 @@ char *data_place(uint64_t length, const char *bound)
         return own;
     }
     if (length > data_room) {
-        data_next = static_cast<char *>(malloc(data_block_size));
+        uint64_t size = next_block_size();
+        data_next = static_cast<char *>(size == pages_huge ? pages_huge_alloc(size) : malloc(size));
         if (!data_next)
             out_of_memory();
-        pages_prepare(data_next, data_block_size);
-        data_room = data_block_size;
+        // The first small block may hold little: it faults in as it fills.
+        if (size != data_first_block)
+            pages_prepare(data_next, size);
+        data_room = size;
+        data_block_size = size;
     }
     char *at = data_next;
     data_next += length;

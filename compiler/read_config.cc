@@ -15,15 +15,39 @@ namespace {
 // The room made for each read; the string itself grows by doubling.
 constexpr uint64_t read_block = 65536;
 
-// The room for the whole text when its size is known: a regular file's,
-// with a read's room to spare, so that the read that meets its end finds
-// room and the text is never moved. Otherwise the room of one read.
-uint64_t first_room(const iobuf *in)
+// The size of a regular file, or 0 when it has none.
+uint64_t file_size(const iobuf *in)
 {
     struct stat st;
     if (fstat(in->fd, &st) < 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
-        return read_block;
-    return static_cast<uint64_t>(st.st_size) + read_block + 1;
+        return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+// How much of the text's block to set up for a file of size bytes: the
+// file, or the whole huge page that it ends a little short of (by at most a
+// quarter of one), since one huge page costs less than the many small
+// pages it would end in.
+uint64_t prepared_length(uint64_t size)
+{
+    uint64_t rounded = (size + pages_huge - 1) & ~(pages_huge - 1);
+    return rounded - size <= pages_huge / 4 ? rounded : size;
+}
+
+// The text's first block. A file's text gets room for the whole file, with
+// a read's room to spare, so that the read that meets its end finds room
+// and the text is never moved; its pages are set up before it is read.
+// Otherwise the room of one read.
+void first_block(const iobuf *in, zostr *text)
+{
+    uint64_t size = file_size(in);
+    if (size == 0) {
+        zostr_xallocmore(text, read_block);
+        return;
+    }
+    uint64_t prepared = prepared_length(size);
+    zostr_xallocmore(text, std::max(size + read_block + 1, prepared));
+    pages_prepare(text->data, prepared);
 }
 
 // Every read goes into this one block, whose pages stay set up, and is
@@ -52,18 +76,14 @@ void check_no_nul(const zostr *text, uint64_t from)
 
 void read_config(iobuf *in, zostr *text)
 {
+    if (!text->data)
+        first_block(in, text);
     for (;;) {
         ssize_t n = iobuf_get_some(in, bounce, sizeof bounce);
         if (n == 0)
             break;
         if (n < 0)
             die_at_line(0, "bad input format", "read error");
-        if (!text->data) {
-            uint64_t room = first_room(in);
-            zostr_xallocmore(text, room);
-            if (room > read_block)
-                pages_prepare(text->data, room - read_block);
-        }
         zostr_xadd_mem(text, bounce, static_cast<uint64_t>(n));
         check_no_nul(text, text->length - static_cast<uint64_t>(n));
     }

@@ -51,6 +51,11 @@ void text_release_start(const char *text, uint64_t length)
     text_end = reinterpret_cast<uintptr_t>(text) + length;
 }
 
+uint64_t text_release_length()
+{
+    return text_start ? text_end - reinterpret_cast<uintptr_t>(text_start) : 0;
+}
+
 char *text_release_take(uint64_t length, const char *bound)
 {
     if (!taken || bound < taken || length > static_cast<uint64_t>(bound - taken))

@@ -24,6 +24,9 @@
 // lent and given back from now on.
 void text_release_start(const char *text, uint64_t length);
 
+// The length of the text given to text_release_start (0 without it).
+uint64_t text_release_length();
+
 // A place for length bytes in the text before bound, which nothing looks at
 // any more, following the place taken before; null when it has no room
 // left (or without text_release_start). What is written there stays until

@@ -3,6 +3,8 @@
 // its first block while an older block of it is still on record.
 #include "lib/zostr.h"
 
+#include "lib/pages.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -90,8 +92,11 @@ zostr *first_block(zostr *s, uint64_t n)
     bool listed = zostr_tracking && track_first_block(s);
     uint64_t size = zostr_ladder_size(n);
     // No allocator meets the top size; asking a checking allocator would only
-    // make it complain instead of failing.
-    char *block = size == zostr_top_size ? nullptr : static_cast<char *>(malloc(size));
+    // make it complain instead of failing. A large first block starts on a
+    // huge page, so that its whole huge pages can be had as such.
+    char *block = size == zostr_top_size ? nullptr
+                  : size >= pages_huge  ? static_cast<char *>(pages_huge_alloc(size))
+                                        : static_cast<char *>(malloc(size));
     if (!block) {
         // The record holds no block, so it must not stay listed: a later
         // retry would be taken for reuse.

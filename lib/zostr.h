@@ -4,7 +4,8 @@
 // content the byte just behind it is set to 'Z'. Users that need a terminated
 // text append a zero byte as content. Blocks grow along the ladder
 // 16, 48, 112, 240, ... (32 * 2^k - 16), and an enlargement asks for the
-// current block size plus the bytes wanted.
+// current block size plus the bytes wanted. A first block of 2 MiB or more
+// starts on a huge page (lib/pages.h).
 //
 // Every operation returns s on success and null when memory runs out; its
 // x-twin (zostr_xadd_mem for zostr_add_mem) reports "out of memory in " and

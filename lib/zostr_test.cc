@@ -2,6 +2,7 @@
 // record usable, the tracking list, and the reports that end the process.
 #include "lib/zostr.h"
 
+#include "lib/pages.h"
 #include "lib/test_alloc.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +103,23 @@ TEST(ZostrGrowth, EnlargementAddsToTheWholeBlock)
     ASSERT_TRUE(zostr_allocmore(&more.s, 100));  // asks 16 + 100
     EXPECT_EQ(more.s.capacity, 240u);
     EXPECT_EQ(content(more.s), "abc");
+}
+
+// A first block of a huge page or more starts on one; it grows and is
+// freed as any other, its content kept.
+TEST(ZostrGrowth, LargeFirstBlockStartsOnAHugePage)
+{
+    scoped_zostr big;
+    ASSERT_TRUE(zostr_allocmore(&big.s, pages_huge));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(big.s.data) % pages_huge, 0u);
+    const std::string text(pages_huge + 5, 't');
+    ASSERT_TRUE(zostr_add_mem(&big.s, text.data(), text.size()));
+    ASSERT_TRUE(zostr_add_mem(&big.s, "end", 3));
+    EXPECT_EQ(content(big.s), text + "end");
+
+    scoped_zostr small;
+    ASSERT_TRUE(zostr_allocmore(&small.s, pages_huge - 17));
+    EXPECT_EQ(small.s.capacity, pages_huge - 16);
 }
 
 TEST(ZostrGrowth, ReplaceGrowsOnlyWhenContentAndMarkDoNotFit)

@@ -5,6 +5,8 @@
 // and never with cdbfile changed.
 #include "tests/support/compile_config.h"
 
+#include "lib/pages.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -113,6 +115,18 @@ TEST(FaultAlloc, EachAllocationFailingAlone)
 TEST(FaultAlloc, EveryAllocationFromTheNthOn)
 {
     every_allocation(rich_config(), true);
+}
+
+// The large blocks: a text of more than a huge page, and hosts whose data
+// outgrows the text behind the parser, past the first data block into
+// blocks of a huge page each.
+TEST(FaultAlloc, LargeBlocks)
+{
+    std::string c = "# " + std::string(pages_huge, 'x') + "\n";
+    c += "class big { v = \"" + std::string(400, 'v') + "\"; }\n";
+    for (int i = 0; i < 8000; i++)
+        c += "client h" + std::to_string(i) + " : big;\n";
+    every_allocation(c, false);
 }
 
 // The reports of a failed run build their details in memory too.

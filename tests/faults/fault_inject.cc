@@ -3,8 +3,8 @@
 // call made by the compiler's own code passes through here; calls from inside
 // the C library do not. The environment variable CORVANE_FAULTS says which
 // call fails, as comma-separated items:
-//   alloc=N         the N-th allocation (malloc, calloc or realloc, counted
-//                   together from 1) returns null with ENOMEM
+//   alloc=N         the N-th allocation (malloc, calloc, realloc or
+//                   posix_memalign, counted together from 1) fails with ENOMEM
 //   alloc=N+        the N-th allocation and every one after it fail
 //   open=N:ERRNO    the N-th open fails with the errno named (EIO, EACCES ...)
 //   fsync=N:ERRNO   the N-th fsync fails likewise
@@ -32,6 +32,7 @@ extern "C" {
 void *__real_malloc(size_t size);
 void *__real_calloc(size_t count, size_t size);
 void *__real_realloc(void *p, size_t size);
+int __real_posix_memalign(void **block, size_t alignment, size_t size);
 int __real_open(const char *path, int flags, ...);
 ssize_t __real_read(int fd, void *buf, size_t n);
 int __real_flock(int fd, int operation);
@@ -41,6 +42,7 @@ int __real_rename(const char *from, const char *to);
 void *__wrap_malloc(size_t size);
 void *__wrap_calloc(size_t count, size_t size);
 void *__wrap_realloc(void *p, size_t size);
+int __wrap_posix_memalign(void **block, size_t alignment, size_t size);
 int __wrap_open(const char *path, int flags, ...);
 ssize_t __wrap_read(int fd, void *buf, size_t n);
 int __wrap_flock(int fd, int operation);
@@ -153,6 +155,11 @@ void *__wrap_calloc(size_t count, size_t size)
 void *__wrap_realloc(void *p, size_t size)
 {
     return fails(&alloc_fault) ? nullptr : __real_realloc(p, size);
+}
+
+int __wrap_posix_memalign(void **block, size_t alignment, size_t size)
+{
+    return fails(&alloc_fault) ? ENOMEM : __real_posix_memalign(block, alignment, size);
 }
 
 int __wrap_open(const char *path, int flags, ...)
