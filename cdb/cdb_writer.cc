@@ -51,11 +51,6 @@ void count_buckets(cdb_writer *w)
 // Walking the entries newest first and filling each bucket's region from
 // its end leaves every bucket in the order its records were added, which is
 // the order the placement rule takes them in.
-//
-// A chunk is released as soon as its entries are sorted. The newest chunks
-// lie at the top of the heap, so the allocator can give their memory back
-// while the sorted entries take up theirs: the index never needs room for
-// both at once, which would double the compiler's peak memory.
 void distribute(cdb_writer *w)
 {
     uint32_t sum = 0;
@@ -63,16 +58,11 @@ void distribute(cdb_writer *w)
         sum += w->bucket_count[b];
         w->bucket_start[b] = sum;
     }
-    for (cdb_entry_chunk *c = w->chunks; c != nullptr;) {
+    for (const cdb_entry_chunk *c = w->chunks; c != nullptr; c = c->next)
         for (int i = c->used - 1; i >= 0; i--) {
             const cdb_entry &e = c->entries[i];
             w->sorted[--w->bucket_start[e.hash % cdb_bucket_count]] = e;
         }
-        cdb_entry_chunk *older = c->next;
-        free(c);
-        c = older;
-    }
-    w->chunks = nullptr;
 }
 
 // Puts one table's slots. A batch stops at the first slot that would carry

@@ -59,9 +59,8 @@ void cdb_writer_add(iobuf *out, const char *key, uint32_t key_length, const char
 int cdb_writer_push_entry(cdb_writer *w, uint32_t hash, uint32_t position, cdb_allocator alloc);
 
 // Sorts the entries by bucket into one allocation that also holds the work
-// area, then releases the chunks with free (every allocator of chunks hands
-// out malloc's blocks); 0 when the size is out of bounds or the allocator
-// failed, and the chunks are then kept.
+// area; 0 when the size is out of bounds or the allocator failed. The
+// chunks are kept either way.
 int cdb_writer_prepare(cdb_writer *w, cdb_allocator alloc);
 
 // The most 8-byte places whose size in bytes still fits in 32 bits.

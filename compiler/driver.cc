@@ -6,6 +6,7 @@
 // configfile operand that made the configuration tmpfile) touches nothing.
 #include "compiler/driver.h"
 
+#include "cdb/cdb_arena.h"
 #include "cdb/cdb_writer.h"
 #include "compiler/assign_trace.h"
 #include "compiler/check.h"
@@ -161,7 +162,7 @@ void emit_database()
 {
     for (host *h = host_table; h; h = h->next)
         emit_host(h, &db_out);
-    if (!cdb_writer_prepare(cdb_the_writer, malloc))
+    if (!cdb_writer_prepare(cdb_the_writer, cdb_arena_alloc))
         cdb_out_of_memory();
     cdb_writer_emit_tables(&db_out);
 }
@@ -184,7 +185,7 @@ ssize_t discard(int, void *, size_t n)
         emit_host(h, &db_out);
         check_host_done(h);
     }
-    if (!cdb_writer_prepare(cdb_the_writer, malloc))
+    if (!cdb_writer_prepare(cdb_the_writer, cdb_arena_alloc))
         cdb_out_of_memory();
     cdb_writer_emit_tables(&db_out);
     check_report();
@@ -266,6 +267,7 @@ int corvane_make_main(int argc, char **argv)
     if (!cdb_the_writer)
         cdb_out_of_memory();
     cdb_writer_init(cdb_the_writer);
+    cdb_writer_allocator = cdb_arena_alloc;
 
     int in = open_input(files.configfile);
     if (files.cdbfile)
