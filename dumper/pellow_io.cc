@@ -1,4 +1,4 @@
-// Standard input and output of pellow, in 64 KiB blocks.
+// Standard input and output of pellow, in 128 KiB blocks.
 #include "dumper/pellow_io.h"
 
 #include <cerrno>

@@ -11,7 +11,7 @@
 // The size of both buffers. The input buffer has pellow_overrun spare bytes
 // beyond it, so that sixteen bytes may be loaded from any place in the input
 // read.
-constexpr size_t pellow_block_size = 65536;
+constexpr size_t pellow_block_size = 131072;
 constexpr size_t pellow_overrun = 16;
 
 // The one input (standard input) and the one output (standard output) of a

@@ -24,14 +24,15 @@ TEST(PellowVolume, ManyRecordsThroughPipeAndFile)
     std::string expected;
     for (int i = 0; i < 20000; i++) {
         std::string key = "host" + std::to_string(i);
-        // Values of varying length, some longer than the 64 KiB blocks.
-        std::string value(static_cast<size_t>(i % 97) * (i % 1000 == 0 ? 1500 : 3), 'v');
+        // Values of varying length, some longer than the blocks read and
+        // written (128 KiB).
+        std::string value(static_cast<size_t>(i % 97) * (i % 1000 == 0 ? 3000 : 3), 'v');
         records.push_back({key, "a=" + value + '\0' + "b=x=" + std::to_string(i) + '\0'});
         expected += "client " + key + " {\n  a=\"" + value + "\";\n  b=\"x=" + std::to_string(i) +
                     "\";\n  }\n";
     }
     std::string db = build_cdb(records);
-    ASSERT_GT(db.size(), 3u * 65536);
+    ASSERT_GT(db.size(), 3u * 131072);
     for (bool pipe : {true, false}) {
         process_result r = run_pellow(db, pipe);
         EXPECT_EQ(r.status, 0) << "pipe " << pipe;
