@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
@@ -18,26 +17,16 @@ char *next;
 uint64_t room;
 uint64_t block_size;   // the last shared block's; 0: none yet
 
-// A block of size bytes set up at once: a huge page's worth or more starts
-// on a huge page.
-void *new_block(uint64_t size)
-{
-    void *block = size >= pages_huge ? pages_huge_alloc(size) : malloc(size);
-    if (block)
-        pages_prepare(block, size);
-    return block;
-}
-
 } // namespace
 
 void *cdb_arena_alloc(size_t size)
 {
     uint64_t wanted = (uint64_t{size} + alignment - 1) & ~(alignment - 1);
     if (wanted > std::max(block_size, first_block) / 4)
-        return new_block(wanted);
+        return pages_block(wanted);
     if (wanted > room) {
         uint64_t grown = block_size ? std::min(2 * block_size, pages_huge) : first_block;
-        auto *block = static_cast<char *>(new_block(grown));
+        auto *block = static_cast<char *>(pages_block(grown));
         if (!block)
             return nullptr;
         block_size = grown;

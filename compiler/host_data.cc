@@ -41,20 +41,17 @@ char *data_place(uint64_t length, const char *bound)
     if (char *in_text = text_release_take(length, bound))
         return in_text;
     if (length > data_first_block / 4) {
-        auto *own = static_cast<char *>(malloc(length));
+        auto *own = static_cast<char *>(pages_block(length));
         if (!own)
             out_of_memory();
-        pages_prepare(own, length);
         return own;
     }
     if (length > data_room) {
         uint64_t size = next_block_size();
-        data_next = static_cast<char *>(size == pages_huge ? pages_huge_alloc(size) : malloc(size));
+        // The first small block may hold little: it faults in as it fills.
+        data_next = static_cast<char *>(size == data_first_block ? malloc(size) : pages_block(size));
         if (!data_next)
             out_of_memory();
-        // The first small block may hold little: it faults in as it fills.
-        if (size != data_first_block)
-            pages_prepare(data_next, size);
         data_room = size;
         data_block_size = size;
     }

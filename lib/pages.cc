@@ -38,3 +38,11 @@ void *pages_huge_alloc(uint64_t size)
     }
     return block;
 }
+
+void *pages_block(uint64_t size)
+{
+    void *block = size >= pages_huge ? pages_huge_alloc(size) : malloc(size);
+    if (block)
+        pages_prepare(block, size);
+    return block;
+}

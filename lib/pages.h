@@ -24,3 +24,8 @@ void pages_prepare(void *at, uint64_t size);
 // huge page (free and realloc take it as any other), or null with errno
 // set when memory runs out.
 void *pages_huge_alloc(uint64_t size);
+
+// A block of size bytes from the C library's allocator with its pages set
+// up (pages_prepare); one of a huge page or more starts on a huge page.
+// Null with errno set when memory runs out.
+void *pages_block(uint64_t size);
