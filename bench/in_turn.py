@@ -8,7 +8,12 @@ change of load between them moves their ratio (the hosts pair has come out
 anywhere from 1.3 to 2.1 on one machine within an hour). Here the commands
 of a comparison are started one after the other, round after round, and
 the figure is the median of the rounds' ratios, which a slow drift of the
-load moves little. Each command is started directly (no shell), its
+load moves little. And the rounds of all comparisons are spread over the
+whole timing, pass after pass, each comparison's evenly: a spell of a few
+seconds in which the machine slows one of the programs (seen on shared
+machines: hosts20k from 0.8 to 1.6 times `cdb -c` with all its rounds in
+one spell, 1.07 over five minutes) takes a few rounds of each comparison,
+not all of one. Each command is started directly (no shell), its
 outputs removed before it, its standard input a file where it reads one;
 its time is from its start to its end, as a user waits for it.
 
@@ -69,35 +74,48 @@ def main():
     def compile_run(w):
         return run([cm, made[0], made[1], f"{work}/{w}.conf"], outputs=made)
 
-    results = {}
+    # Each comparison: its name, its rounds, and one round, which returns
+    # the round's times and its ratio.
+    comparisons = []
     for w in ("hosts", "hosts20k", "hosts80k"):
-        if w not in named:
-            continue
-        ours, theirs, ratios = [], [], []
-        for _ in range(ROUNDS[w] * scale):
-            t_theirs = run([cdb, "-c", "-t", f"{out}/tc.tmp", f"{out}/tc.cdb"], stdin=f"{work}/{w}.records",
-                           outputs=[f"{out}/tc.tmp", f"{out}/tc.cdb"])
-            t_ours = compile_run(w)
-            ours.append(t_ours)
-            theirs.append(t_theirs)
-            ratios.append(t_ours / t_theirs)
-        results[f"compile {w}"] = {"rounds": len(ratios), "corvane_make": statistics.median(ours),
-                                   "cdb -c": statistics.median(theirs), "ratio": statistics.median(ratios)}
+        if w in named:
+            def compile_round(w=w):
+                t_theirs = run([cdb, "-c", "-t", f"{out}/tc.tmp", f"{out}/tc.cdb"],
+                               stdin=f"{work}/{w}.records", outputs=[f"{out}/tc.tmp", f"{out}/tc.cdb"])
+                t_ours = compile_run(w)
+                return {"corvane_make": t_ours, "cdb -c": t_theirs}, t_ours / t_theirs
+            comparisons.append((f"compile {w}", ROUNDS[w] * scale, compile_round))
     if {"hosts", "hosts80k"} <= named:
         empty = f"{out}/empty.conf"
         open(empty, "w").close()
         n_small, n_large = records_in(f"{work}/hosts.cdb"), records_in(f"{work}/hosts80k.cdb")
-        bare, small, large, ratios = [], [], [], []
-        for _ in range(ROUNDS["scale"] * scale):
+
+        def scale_round():
             t_bare = run([cm, made[0], made[1], empty], outputs=made)
             t_small, t_large = compile_run("hosts"), compile_run("hosts80k")
-            bare.append(t_bare)
-            small.append(t_small)
-            large.append(t_large)
-            ratios.append(((t_large - t_bare) / n_large) / ((t_small - t_bare) / n_small))
-        results["scale"] = {"rounds": len(ratios), "empty": statistics.median(bare),
-                            "hosts": statistics.median(small), "hosts80k": statistics.median(large),
-                            "ratio": statistics.median(ratios)}
+            ratio = ((t_large - t_bare) / n_large) / ((t_small - t_bare) / n_small)
+            return {"empty": t_bare, "hosts": t_small, "hosts80k": t_large}, ratio
+        comparisons.append(("scale", ROUNDS["scale"] * scale, scale_round))
+
+    # Pass p runs a round of every comparison whose share of the passes
+    # ends in it: each comparison's rounds lie evenly over all the passes.
+    passes = max((rounds for _, rounds, _ in comparisons), default=0)
+    times = {name: {} for name, _, _ in comparisons}
+    ratios = {name: [] for name, _, _ in comparisons}
+    for p in range(passes):
+        for name, rounds, one_round in comparisons:
+            if p * rounds // passes == (p + 1) * rounds // passes:
+                continue
+            round_times, ratio = one_round()
+            for label, t in round_times.items():
+                times[name].setdefault(label, []).append(t)
+            ratios[name].append(ratio)
+    results = {}
+    for name, _, _ in comparisons:
+        results[name] = {"rounds": len(ratios[name])}
+        for label, ts in times[name].items():
+            results[name][label] = statistics.median(ts)
+        results[name]["ratio"] = statistics.median(ratios[name])
     with open(f"{work}/results/in_turn.json", "w") as f:
         json.dump(results, f, indent=1)
     for path in os.listdir(out):
