@@ -28,8 +28,10 @@ void pages_prepare(void *at, uint64_t size)
 #endif
 }
 
-void *pages_huge_alloc(uint64_t size)
+void *pages_alloc(uint64_t size)
 {
+    if (size < pages_huge)
+        return malloc(size);
     void *block;
     int error = posix_memalign(&block, pages_huge, size);
     if (error != 0) {
@@ -41,7 +43,7 @@ void *pages_huge_alloc(uint64_t size)
 
 void *pages_block(uint64_t size)
 {
-    void *block = size >= pages_huge ? pages_huge_alloc(size) : malloc(size);
+    void *block = pages_alloc(size);
     if (block)
         pages_prepare(block, size);
     return block;

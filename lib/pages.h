@@ -20,12 +20,10 @@ constexpr uint64_t pages_huge = uint64_t{2} << 20;
 // itself costs about as much as a few faults.
 void pages_prepare(void *at, uint64_t size);
 
-// A block of size bytes from the C library's allocator that starts on a
-// huge page (free and realloc take it as any other), or null with errno
-// set when memory runs out.
-void *pages_huge_alloc(uint64_t size);
-
-// A block of size bytes from the C library's allocator with its pages set
-// up (pages_prepare); one of a huge page or more starts on a huge page.
+// A block of size bytes from the C library's allocator; one of a huge page
+// or more starts on a huge page (free and realloc take it as any other).
 // Null with errno set when memory runs out.
+void *pages_alloc(uint64_t size);
+
+// pages_alloc's block with its pages set up (pages_prepare).
 void *pages_block(uint64_t size);

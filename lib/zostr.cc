@@ -94,9 +94,7 @@ zostr *first_block(zostr *s, uint64_t n)
     // No allocator meets the top size; asking a checking allocator would only
     // make it complain instead of failing. A large first block starts on a
     // huge page, so that its whole huge pages can be had as such.
-    char *block = size == zostr_top_size ? nullptr
-                  : size >= pages_huge  ? static_cast<char *>(pages_huge_alloc(size))
-                                        : static_cast<char *>(malloc(size));
+    char *block = size == zostr_top_size ? nullptr : static_cast<char *>(pages_alloc(size));
     if (!block) {
         // The record holds no block, so it must not stay listed: a later
         // retry would be taken for reuse.
