@@ -58,10 +58,9 @@ T *keep()
 {
     static_assert(alignof(T) <= kept_alignment && sizeof(T) % kept_alignment == 0);
     if (sizeof(T) > kept_room) {
-        kept_next = static_cast<char *>(malloc(kept_block_size));
+        kept_next = static_cast<char *>(pages_block(kept_block_size));
         if (!kept_next)
             out_of_memory();
-        pages_prepare(kept_next, kept_block_size);
         kept_room = kept_block_size;
     }
     T *p = reinterpret_cast<T *>(kept_next);
@@ -88,10 +87,9 @@ std::string_view keep_text(std::string_view text)
             out_of_memory();
     } else {
         if (text.size() > text_room) {
-            text_next = static_cast<char *>(malloc(text_block_size));
+            text_next = static_cast<char *>(pages_block(text_block_size));
             if (!text_next)
                 out_of_memory();
-            pages_prepare(text_next, text_block_size);
             text_room = text_block_size;
         }
         copy = text_next;
@@ -501,10 +499,9 @@ T *entry_new(entry_table<T> *t)
             t->blocks = blocks;
             t->block_room = room;
         }
-        t->blocks[b] = static_cast<T *>(malloc(entries_per_block * sizeof(T)));
+        t->blocks[b] = static_cast<T *>(pages_block(entries_per_block * sizeof(T)));
         if (!t->blocks[b])
             out_of_memory();
-        pages_prepare(t->blocks[b], entries_per_block * sizeof(T));
     }
     return new (entry_at(t, t->count++)) T{};
 }
